@@ -1,0 +1,61 @@
+// File system service. Paths are the system's Windows-style path texts
+// ("C:\Program Files\Quellbox\conf\quellbox.conf"); each implementation maps
+// them to its own file system (posix: every "\" becomes "/").
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace qb::platform {
+
+// What a path names. A file with the hidden or system attribute is told apart
+// from an ordinary one: several callers count it as missing.
+enum class PathKind { kMissing, kFile, kHiddenFile, kFolder };
+
+class FileSystem {
+  public:
+    virtual ~FileSystem() = default;
+
+    // What the path names; kMissing when nothing is there or it cannot be examined.
+    virtual PathKind Kind(const std::string& path) = 0;
+
+    // Size in bytes of the file at path; -1 when it is no file or cannot be examined.
+    virtual int64_t FileSize(const std::string& path) = 0;
+
+    // Reads the whole file into out (replacing its content). On failure out is
+    // empty and the result false. Never follows a folder.
+    virtual bool ReadFile(const std::string& path, std::string& out) = 0;
+
+    // Replaces the file at path by content atomically: a temporary file in the
+    // same folder is written, flushed and renamed over path. On failure the
+    // old file (or its absence) is untouched, no temporary file stays, and the
+    // result is false.
+    virtual bool ReplaceFile(const std::string& path, std::string_view content) = 0;
+
+    // Appends content to the file at path, creating it when missing. False when
+    // it cannot be opened or written; may then have written part of content.
+    virtual bool AppendFile(const std::string& path, std::string_view content) = 0;
+
+    // Copies the file from to the path to (replacing it atomically). False on failure.
+    virtual bool CopyFile(const std::string& from, const std::string& to) = 0;
+
+    // Deletes the file at path. False when it is missing or cannot be deleted.
+    virtual bool DeleteFile(const std::string& path) = 0;
+
+    // Creates the folder and any missing parents. True when it exists afterwards.
+    virtual bool CreateFolder(const std::string& path) = 0;
+};
+
+// An ordinary file: exists, is no folder, and has neither the hidden nor the
+// system attribute.
+inline bool IsOrdinaryFile(FileSystem& fs, const std::string& path) {
+    return fs.Kind(path) == PathKind::kFile;
+}
+
+// A file or folder exists at path, hidden or not.
+inline bool PathExists(FileSystem& fs, const std::string& path) {
+    return fs.Kind(path) != PathKind::kMissing;
+}
+
+}  // namespace qb::platform

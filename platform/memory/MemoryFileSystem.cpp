@@ -1,0 +1,118 @@
+#include "platform/memory/MemoryFileSystem.h"
+
+namespace qb::platform {
+
+std::string MemoryFileSystem::Key(std::string_view path) {
+    std::string key(path);
+    for (char& c : key) {
+        if (c == '\\')
+            c = '/';
+    }
+    while (key.size() > 1 && key.back() == '/')
+        key.pop_back();
+    return key;
+}
+
+bool MemoryFileSystem::IsFolder(const std::string& key) const {
+    if (folders_.count(key))
+        return true;
+    const std::string prefix = key + "/";
+    auto it = files_.lower_bound(prefix);
+    if (it != files_.end() && it->first.compare(0, prefix.size(), prefix) == 0)
+        return true;
+    auto ft = folders_.lower_bound(prefix);
+    return ft != folders_.end() && ft->compare(0, prefix.size(), prefix) == 0;
+}
+
+void MemoryFileSystem::PutFile(const std::string& path, std::string content, bool hidden) {
+    files_[Key(path)] = File{std::move(content), hidden};
+}
+
+void MemoryFileSystem::PutFolder(const std::string& path) {
+    folders_.insert(Key(path));
+}
+
+std::string MemoryFileSystem::Content(const std::string& path) const {
+    auto it = files_.find(Key(path));
+    return it == files_.end() ? "<missing>" : it->second.content;
+}
+
+bool MemoryFileSystem::Has(const std::string& path) const {
+    return files_.count(Key(path)) > 0;
+}
+
+PathKind MemoryFileSystem::Kind(const std::string& path) {
+    const std::string key = Key(path);
+    if (key.empty())
+        return PathKind::kMissing;
+    auto it = files_.find(key);
+    if (it != files_.end())
+        return it->second.hidden ? PathKind::kHiddenFile : PathKind::kFile;
+    return IsFolder(key) ? PathKind::kFolder : PathKind::kMissing;
+}
+
+int64_t MemoryFileSystem::FileSize(const std::string& path) {
+    auto it = files_.find(Key(path));
+    return it == files_.end() ? -1 : static_cast<int64_t>(it->second.content.size());
+}
+
+bool MemoryFileSystem::ReadFile(const std::string& path, std::string& out) {
+    auto it = files_.find(Key(path));
+    if (it == files_.end()) {
+        out.clear();
+        return false;
+    }
+    out = it->second.content;
+    return true;
+}
+
+bool MemoryFileSystem::ReplaceFile(const std::string& path, std::string_view content) {
+    const std::string key = Key(path);
+    if (writesFail_ || IsFolder(key))
+        return false;
+    File& f = files_[key];
+    f.content.assign(content);
+    ++writeCount_;
+    return true;
+}
+
+bool MemoryFileSystem::AppendFile(const std::string& path, std::string_view content) {
+    const std::string key = Key(path);
+    if (writesFail_ || IsFolder(key))
+        return false;
+    files_[key].content.append(content);
+    ++writeCount_;
+    return true;
+}
+
+bool MemoryFileSystem::CopyFile(const std::string& from, const std::string& to) {
+    auto it = files_.find(Key(from));
+    if (it == files_.end())
+        return false;
+    const std::string content = it->second.content;
+    return ReplaceFile(to, content);
+}
+
+bool MemoryFileSystem::DeleteFile(const std::string& path) {
+    if (writesFail_)
+        return false;
+    if (files_.erase(Key(path)) == 0)
+        return false;
+    ++writeCount_;
+    return true;
+}
+
+bool MemoryFileSystem::CreateFolder(const std::string& path) {
+    const std::string key = Key(path);
+    if (files_.count(key))
+        return false;
+    if (IsFolder(key))
+        return true;
+    if (writesFail_)
+        return false;
+    folders_.insert(key);
+    ++writeCount_;
+    return true;
+}
+
+}  // namespace qb::platform

@@ -1,0 +1,183 @@
+#include "platform/posix/PosixFileSystem.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace qb::platform {
+
+namespace {
+
+// Writes all of data to fd, retrying short writes and interruptions.
+bool WriteAll(int fd, std::string_view data) {
+    const char* p = data.data();
+    size_t left = data.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+std::string BaseName(const std::string& native) {
+    const size_t slash = native.find_last_of('/');
+    return slash == std::string::npos ? native : native.substr(slash + 1);
+}
+
+std::string FolderOf(const std::string& native) {
+    const size_t slash = native.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return native.substr(0, slash);
+}
+
+}  // namespace
+
+std::string NativePath(std::string_view windowsPath) {
+    std::string out(windowsPath);
+    for (char& c : out) {
+        if (c == '\\')
+            c = '/';
+    }
+    return out;
+}
+
+PathKind PosixFileSystem::Kind(const std::string& path) {
+    const std::string native = NativePath(path);
+    struct stat st;
+    if (native.empty() || ::stat(native.c_str(), &st) != 0)
+        return PathKind::kMissing;
+    if (S_ISDIR(st.st_mode))
+        return PathKind::kFolder;
+    if (!S_ISREG(st.st_mode))
+        return PathKind::kHiddenFile;
+    const std::string base = BaseName(native);
+    if (!base.empty() && base[0] == '.')
+        return PathKind::kHiddenFile;
+    return PathKind::kFile;
+}
+
+int64_t PosixFileSystem::FileSize(const std::string& path) {
+    const std::string native = NativePath(path);
+    struct stat st;
+    if (::stat(native.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return -1;
+    return static_cast<int64_t>(st.st_size);
+}
+
+bool PosixFileSystem::ReadFile(const std::string& path, std::string& out) {
+    out.clear();
+    const std::string native = NativePath(path);
+    const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    // Read the size found now; a file that grows meanwhile is read to its end.
+    size_t have = 0;
+    out.resize(static_cast<size_t>(st.st_size));
+    bool ok = true;
+    for (;;) {
+        if (have == out.size())
+            out.resize(out.size() + 65536);
+        const ssize_t n = ::read(fd, out.data() + have, out.size() - have);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ok = false;
+            break;
+        }
+        if (n == 0)
+            break;
+        have += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    if (!ok) {
+        out.clear();
+        return false;
+    }
+    out.resize(have);
+    return true;
+}
+
+bool PosixFileSystem::ReplaceFile(const std::string& path, std::string_view content) {
+    const std::string native = NativePath(path);
+    std::string temp = FolderOf(native) + "/." + BaseName(native) + ".XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0)
+        return false;
+
+    // Keep the permissions of the file being replaced; a new file gets the
+    // usual ones (0666 less the umask).
+    mode_t mode;
+    struct stat old;
+    if (::stat(native.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+        mode = old.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+
+    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, content) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (ok && ::rename(temp.c_str(), native.c_str()) == 0)
+        return true;
+    ::unlink(temp.c_str());
+    return false;
+}
+
+bool PosixFileSystem::AppendFile(const std::string& path, std::string_view content) {
+    const std::string native = NativePath(path);
+    const int fd = ::open(native.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return false;
+    bool ok = WriteAll(fd, content);
+    ok = (::close(fd) == 0) && ok;
+    return ok;
+}
+
+bool PosixFileSystem::CopyFile(const std::string& from, const std::string& to) {
+    std::string content;
+    return ReadFile(from, content) && ReplaceFile(to, content);
+}
+
+bool PosixFileSystem::DeleteFile(const std::string& path) {
+    const std::string native = NativePath(path);
+    struct stat st;
+    if (::lstat(native.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
+        return false;
+    return ::unlink(native.c_str()) == 0;
+}
+
+bool PosixFileSystem::CreateFolder(const std::string& path) {
+    const std::string native = NativePath(path);
+    if (native.empty())
+        return false;
+    for (size_t i = 1; i <= native.size(); ++i) {
+        if (i == native.size() || native[i] == '/') {
+            const std::string part = native.substr(0, i);
+            if (::mkdir(part.c_str(), 0777) != 0 && errno != EEXIST)
+                return false;
+        }
+    }
+    struct stat st;
+    return ::stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace qb::platform
