@@ -1,20 +1,35 @@
 #include "platform/Platform.h"
 
 #include "common/Report.h"
+#include "platform/UserInterface.h"
 
 namespace qb::platform {
 
 Services& Current() {
-    static Services current = Default();
+    static Services current;
     return current;
 }
 
-ScopedServices::ScopedServices(const Services& replacement) : saved_(Current()) {
+namespace {
+template <class T>
+void Take(T*& field, T* replacement) {
+    if (replacement)
+        field = replacement;
+}
+}  // namespace
+
+ScopedServices::ScopedServices(const Services& r) : saved_(Current()) {
     Services& now = Current();
-    if (replacement.files)
-        now.files = replacement.files;
-    if (replacement.ui)
-        now.ui = replacement.ui;
+    Take(now.files, r.files);
+    Take(now.ui, r.ui);
+    Take(now.registry, r.registry);
+    Take(now.environment, r.environment);
+    Take(now.system, r.system);
+    Take(now.network, r.network);
+    Take(now.libraries, r.libraries);
+    Take(now.clock, r.clock);
+    Take(now.instance, r.instance);
+    Take(now.status, r.status);
 }
 
 ScopedServices::~ScopedServices() {

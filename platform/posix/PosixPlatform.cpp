@@ -1,17 +1,18 @@
-// The posix defaults of every platform service.
+// The posix file system and user interface as the defaults of their services.
 #include "platform/Platform.h"
 #include "platform/posix/PosixFileSystem.h"
 #include "platform/posix/TerminalUserInterface.h"
 
 namespace qb::platform {
 
-Services Default() {
+FileSystem& DefaultFileSystem() {
     static PosixFileSystem files;
+    return files;
+}
+
+UserInterface& DefaultUserInterface() {
     static TerminalUserInterface ui;
-    Services s;
-    s.files = &files;
-    s.ui = &ui;
-    return s;
+    return ui;
 }
 
 }  // namespace qb::platform

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/FileSystem.h"
 #include "platform/Platform.h"
 #include "platform/memory/RecordingUserInterface.h"
 #include "tests/support/ReportCapture.h"
