@@ -1,0 +1,53 @@
+// The scanner's driver module: the entry procedure, its fixed run order, the
+// scans, the reporting operations and the module's globals.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "scanner/driver/AddressDatabase.h"
+
+namespace qb::driver {
+
+// ---- Globals of the driver, one of each for the whole run ----------------
+
+extern int16_t gVerboseLevel;  // trace level; 8 or more writes the trace lines
+extern bool gShowStatus;       // started with "-show"
+extern int32_t gScanLimit;     // largest store file read, in bytes; 0 = no limit
+extern std::string gStoreRoot;               // store root, ending in a backslash
+extern AddrHandle gAddrHandle;               // the address database handle
+extern std::string gBlockFolder_Filename;    // the block folder's .dbx file name
+extern std::string gApproveFolder_filename;  // the approve folder's .dbx file name
+
+// The program folder, as the platform reports it (no trailing separator).
+std::string ProgramFolder();
+
+// ---- Entry, set-up and tear-down ------------------------------------------
+
+// The program's entry. Returns whether a run took place (false: another copy
+// was running and this one ended at once).
+bool Main();
+void InitializeObjects();
+void CleanUp();
+
+// ---- Command line -----------------------------------------------------------
+
+void ParseCommandLine();
+int16_t ArgCount();
+std::string GetArg(int16_t n);
+
+// ---- Helpers of the run -------------------------------------------------
+
+std::string GetLastUserID();
+// list is 1-based: list[1..count]; list[0] is not read.
+void BlockedSenders(const std::vector<std::string>& list, int32_t count);
+std::string FormatEmail(std::string address);
+
+// ---- Reporting -------------------------------------------------------------
+
+void ConsoleLog(const std::string& text);
+void StatusMessage(const std::string& text);
+
+}  // namespace qb::driver
