@@ -54,8 +54,7 @@ std::string ExpandReferences(std::string_view text, Lookup&& lookup) {
             break;
         }
         const std::string_view name = text.substr(open + 1, close - open - 1);
-        const std::optional<std::string> value =
-            name.empty() ? std::nullopt : lookup(name);
+        const std::optional<std::string> value = name.empty() ? std::nullopt : lookup(name);
         if (value) {
             out.append(*value);
             i = close + 1;

@@ -45,13 +45,13 @@ constexpr uint32_t kKeyAllAccess = 0xF003F;
 
 // System error codes the implementations answer with.
 constexpr long kOk = 0;
-constexpr long kFileNotFound = 2;     // no such key or value
-constexpr long kAccessDenied = 5;     // rights missing, or the change cannot be stored
-constexpr long kInvalidHandle = 6;    // unknown root or closed handle
-constexpr long kInvalidData = 13;     // the registry's store cannot be read
+constexpr long kFileNotFound = 2;   // no such key or value
+constexpr long kAccessDenied = 5;   // rights missing, or the change cannot be stored
+constexpr long kInvalidHandle = 6;  // unknown root or closed handle
+constexpr long kInvalidData = 13;   // the registry's store cannot be read
 constexpr long kInvalidParameter = 87;
-constexpr long kNoMoreItems = 259;    // enumeration index past the end
-constexpr long kKeyDeleted = 1018;    // the open key was deleted meanwhile
+constexpr long kNoMoreItems = 259;  // enumeration index past the end
+constexpr long kKeyDeleted = 1018;  // the open key was deleted meanwhile
 }  // namespace reg
 
 // What RegQueryInfoKey reports: counts, and the longest names in characters

@@ -47,21 +47,21 @@ bool FileRegistry::Load() {
     const std::string unusable =
         ". The registry is treated as unreadable and the file is left as it is.";
     switch (Files().Kind(path_)) {
-    case PathKind::kMissing:
-        // No file yet: an empty registry, written as REGEDIT4 on the first change.
-        loaded_ = true;
-        return true;
-    case PathKind::kFolder:
-        Refuse(where + ", line 1: this is a folder, not a file" + unusable);
-        return false;
-    case PathKind::kFile:
-    case PathKind::kHiddenFile:
-        break;
+        case PathKind::kMissing:
+            // No file yet: an empty registry, written as REGEDIT4 on the first change.
+            loaded_ = true;
+            return true;
+        case PathKind::kFolder:
+            Refuse(where + ", line 1: this is a folder, not a file" + unusable);
+            return false;
+        case PathKind::kFile:
+        case PathKind::kHiddenFile:
+            break;
     }
     const int64_t size = Files().FileSize(path_);
     if (size > kMaxFileBytes) {
-        Refuse(where + ", line 1: the file is larger than " +
-               std::to_string(kMaxFileBytes >> 20) + " MB" + unusable);
+        Refuse(where + ", line 1: the file is larger than " + std::to_string(kMaxFileBytes >> 20) +
+               " MB" + unusable);
         return false;
     }
     std::string bytes;

@@ -105,16 +105,18 @@ class Parser {
     bool Run() {
         View line;
         if (!NextLine(line))
-            return Fail("the file is empty; a registry file begins with \"REGEDIT4\" or "
-                        "\"Windows Registry Editor Version 5.00\"");
+            return Fail(
+                "the file is empty; a registry file begins with \"REGEDIT4\" or "
+                "\"Windows Registry Editor Version 5.00\"");
         line = TrimRight(line);
         if (Equals(line, kHeader4)) {
             tree_.version5 = false;
         } else if (Equals(line, kHeader5)) {
             tree_.version5 = true;
         } else {
-            return Fail("the first line is neither \"REGEDIT4\" nor "
-                        "\"Windows Registry Editor Version 5.00\"");
+            return Fail(
+                "the first line is neither \"REGEDIT4\" nor "
+                "\"Windows Registry Editor Version 5.00\"");
         }
         while (NextLine(line)) {
             line = TrimRight(TrimLeft(line));
@@ -148,8 +150,9 @@ class Parser {
             line.remove_suffix(1);
         if (line.find(C('\0')) != View::npos) {
             if constexpr (sizeof(C) == 1)
-                return Fail("a NUL character in an 8-bit file (UTF-16 text without its "
-                            "byte-order mark?)");
+                return Fail(
+                    "a NUL character in an 8-bit file (UTF-16 text without its "
+                    "byte-order mark?)");
             else
                 return Fail("a NUL character in the text");
         }
@@ -196,8 +199,9 @@ class Parser {
                 node = &tree_.hives[i];
         }
         if (!node)
-            return Fail("a key below an unknown root (HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, "
-                        "HKEY_CLASSES_ROOT, HKEY_USERS or HKEY_CURRENT_CONFIG expected)");
+            return Fail(
+                "a key below an unknown root (HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, "
+                "HKEY_CLASSES_ROOT, HKEY_USERS or HKEY_CURRENT_CONFIG expected)");
         if (remove) {
             if (parts.size() == 1)
                 return Fail("a root key cannot be deleted");
@@ -322,8 +326,7 @@ class Parser {
                 return true;
             View next;
             if (!NextLine(next)) {
-                return ok_ ? Fail("the file ends inside a hex list continued with \"\\\"")
-                           : false;
+                return ok_ ? Fail("the file ends inside a hex list continued with \"\\\"") : false;
             }
             rest = TrimLeft(next);
         }
@@ -539,8 +542,7 @@ bool ParseRegFile(std::string_view bytes, RegTree& tree, RegFileError& error) {
             std::u16string units((bytes.size() - 2) / 2, u'\0');
             for (size_t i = 0; i < units.size(); ++i)
                 units[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 + 2 * i]) |
-                                                 static_cast<unsigned char>(bytes[3 + 2 * i])
-                                                     << 8);
+                                                 static_cast<unsigned char>(bytes[3 + 2 * i]) << 8);
             ok = Parser<char16_t>(units, tree, error).Run();
         }
     } else if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFE &&
@@ -550,8 +552,9 @@ bool ParseRegFile(std::string_view bytes, RegTree& tree, RegFileError& error) {
     } else if (bytes.size() >= 3 && static_cast<unsigned char>(bytes[0]) == 0xEF &&
                static_cast<unsigned char>(bytes[1]) == 0xBB &&
                static_cast<unsigned char>(bytes[2]) == 0xBF) {
-        error = {1, "UTF-8 text, which registry files never are (REGEDIT4 files are in the "
-                    "8-bit code page, version 5.00 files in UTF-16)"};
+        error = {1,
+                 "UTF-8 text, which registry files never are (REGEDIT4 files are in the "
+                 "8-bit code page, version 5.00 files in UTF-16)"};
         ok = false;
     } else {
         tree.wide = false;

@@ -319,8 +319,7 @@ long TreeRegistry::EnumValue(Key key, uint32_t index, std::string& name, uint32_
     return reg::kOk;
 }
 
-long TreeRegistry::QueryValue(Key key, const std::string& name, uint32_t& type,
-                              std::string& data) {
+long TreeRegistry::QueryValue(Key key, const std::string& name, uint32_t& type, std::string& data) {
     data.clear();
     type = reg::kNone;
     long error = reg::kOk;
@@ -349,7 +348,7 @@ long TreeRegistry::SetValue(Key key, const std::string& name, uint32_t type,
         return reg::kInvalidParameter;
     v.type = type;
     v.data = Tree()->wide && regtext::IsStringType(type) ? regtext::AnsiToWideBytes(data)
-                                                          : std::string(data);
+                                                         : std::string(data);
     node->PutValue(std::move(v));
     return Commit() ? reg::kOk : reg::kAccessDenied;
 }

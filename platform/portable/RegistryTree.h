@@ -86,11 +86,12 @@ struct RegHive {
     uint32_t root;
     const char* name;
 };
-inline constexpr std::array<RegHive, 5> kRegHives = {{{reg::kClassesRoot, "HKEY_CLASSES_ROOT"},
-                                                      {reg::kCurrentUser, "HKEY_CURRENT_USER"},
-                                                      {reg::kLocalMachine, "HKEY_LOCAL_MACHINE"},
-                                                      {reg::kUsers, "HKEY_USERS"},
-                                                      {reg::kCurrentConfig, "HKEY_CURRENT_CONFIG"}}};
+inline constexpr std::array<RegHive, 5> kRegHives = {
+    {{reg::kClassesRoot, "HKEY_CLASSES_ROOT"},
+     {reg::kCurrentUser, "HKEY_CURRENT_USER"},
+     {reg::kLocalMachine, "HKEY_LOCAL_MACHINE"},
+     {reg::kUsers, "HKEY_USERS"},
+     {reg::kCurrentConfig, "HKEY_CURRENT_CONFIG"}}};
 
 struct RegTree {
     RegTree() { Clear(); }
