@@ -252,8 +252,8 @@ class SortedList {
             while (lo <= hi) {
                 const int mid = MidpointHalfEven(lo, hi);
                 const Slot& s = slots_[mid - 1];
-                const int c = sortMode_ == 0 ? Sign(probe, s.number)
-                                             : text::CompareNoCase(key, s.key);
+                const int c =
+                    sortMode_ == 0 ? Sign(probe, s.number) : text::CompareNoCase(key, s.key);
                 if (c == 0) {
                     hit = mid;
                     break;
