@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
 #include <vector>
 
 #include "tests/lists/ListFixture.h"
@@ -98,21 +100,37 @@ TEST_F(AddressListTest, FailedWriteRaisesAndKeepsTheOldFile) {
     EXPECT_TRUE(list.Exists("second@x.com"));  // already changed in memory
 }
 
-TEST(AddressListOnDisk, ReadOnlyFolderKeepsTheOldFileIntact) {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root writes into read-only folders";
+// A file-size limit makes the real write fail part-way, as a full disk would.
+TEST(AddressListOnDisk, WriteFailingPartWayKeepsTheOldFileIntact) {
     qb::test::TempFolder dir;
-    dir.Write("conf/approvedsenders", "old@x.com\r\n");
+    const std::string old = "old@x.com\r\n";
+    dir.Write("conf/approvedsenders", old);
     AddressList list;
     list.SetFileLocation(dir.WinPath() + "\\conf\\approvedsenders");
     list.Load();
-    EXPECT_EQ(list.Count(), 1);
-    ASSERT_EQ(::chmod((dir / "conf").c_str(), 0555), 0);
-    EXPECT_THROW(list.Add("new@x.com"), RunError);
-    ASSERT_EQ(::chmod((dir / "conf").c_str(), 0755), 0);
-    EXPECT_EQ(dir.Read("conf/approvedsenders"), "old@x.com\r\n");
-    list.Remove("new@x.com");
-    EXPECT_EQ(dir.Read("conf/approvedsenders"), "old@x.com\r\n");
+    ASSERT_EQ(list.Count(), 1);
+
+    struct rlimit saved;
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    void (*savedHandler)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 16;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    bool raised = false;
+    try {
+        list.Add("a-rather-long-new-address@example.com");
+    } catch (const RunError&) {
+        raised = true;
+    }
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, savedHandler);
+
+    EXPECT_TRUE(raised);
+    EXPECT_EQ(dir.Read("conf/approvedsenders"), old);
+    int files = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir / "conf"))
+        ++files;
+    EXPECT_EQ(files, 1) << "a temporary file was left behind";
 }
 
 }  // namespace

@@ -113,8 +113,8 @@ TEST_F(FileListTest, AnyLineEndAndAnyByteIsRead) {
     std::vector<std::string> items = list.Items();
     EXPECT_EQ(items, (Strings{"a", "b", "c", std::string("n\0ul", 4), "\xE9t\xE9\t", "\xFF\x80"}));
     list.Save();
-    EXPECT_EQ(fs.Content(kPath), "a\r\nb\r\nc\r\n" + std::string("n\0ul", 4) +
-                                     "\r\n\xE9t\xE9\t\r\n\xFF\x80\r\n");
+    EXPECT_EQ(fs.Content(kPath),
+              "a\r\nb\r\nc\r\n" + std::string("n\0ul", 4) + "\r\n\xE9t\xE9\t\r\n\xFF\x80\r\n");
 }
 
 TEST_F(FileListTest, FailedSaveRaisesAndLeavesTheOldFile) {
