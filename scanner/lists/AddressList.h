@@ -1,0 +1,49 @@
+// AddressList: a list of e-mail addresses (or bare domains) in a list file
+// shared with the rest of the product. A FileList in text mode that writes
+// its file on every change: Add, Remove and Import rewrite the whole file
+// before they return, so memory and file stay equal.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "scanner/lists/FileList.h"
+
+namespace qb::lists {
+
+class AddressList {
+  public:
+    void SetFileLocation(std::string path);
+    const std::string& FileLocation() const { return fileLocation_; }
+
+    // Adds the address unchanged and writes the file. An entry equal to it
+    // regardless of case shows "Entry is already on the list" instead and
+    // changes nothing. A failed write raises a RunError; the entry is then
+    // already in memory and the old file stays as it was.
+    void Add(std::string_view address);
+    // Removes one equal entry and writes the file; without one writes nothing.
+    void Remove(std::string_view address);
+    bool Exists(std::string_view address) { return lines_.Exists(address); }
+    std::vector<std::string> Items() { return lines_.Items(); }
+    int32_t Count() const { return lines_.Count(); }
+
+    // Writes FileLocation, or path when it is not blank.
+    void Save(std::string_view path = {});
+    // Reads FileLocation (see FileList::Load).
+    void Load() { lines_.Load(); }
+    // Merges the lines of another list file (trimmed, lower-cased, blank
+    // ones and those already held skipped) and writes FileLocation, also
+    // when there is no such file. A file that exists but cannot be read
+    // raises a RunError before anything changes.
+    void Import(const std::string& path);
+    // Empties the list; nothing is written.
+    void Clear() { lines_.Clear(); }
+
+  private:
+    std::string fileLocation_;
+    FileList lines_;
+};
+
+}  // namespace qb::lists
