@@ -209,7 +209,8 @@ class BasicCString {
     void loadHTTP(const Text& host, const Text& fileName) {
         Reset();
         try {
-            AppendBytes(MInet::GetUrlText(MInet::JoinUrl("http://" + ToBytes(host), ToBytes(fileName))));
+            AppendBytes(
+                MInet::GetUrlText(MInet::JoinUrl("http://" + ToBytes(host), ToBytes(fileName))));
         } catch (...) {
             Reset();
         }
@@ -399,10 +400,10 @@ class BasicCString {
 
     // Content set on a cleared object, with the capacity appending it would give.
     void PutContent(Text&& text) {
-        capacity_ = text.size() > static_cast<size_t>(DEFALT_SIZE)
-                        ? GrownCapacity(DEFALT_SIZE, static_cast<int64_t>(text.size()),
-                                        "CString::append")
-                        : DEFALT_SIZE;
+        capacity_ =
+            text.size() > static_cast<size_t>(DEFALT_SIZE)
+                ? GrownCapacity(DEFALT_SIZE, static_cast<int64_t>(text.size()), "CString::append")
+                : DEFALT_SIZE;
         content_ = std::move(text);
     }
 
@@ -425,7 +426,8 @@ class BasicCString {
             } else {
                 Bytes out(n, 0);
                 for (size_t i = 0; i < n; ++i)
-                    out[i] = static_cast<typename Bytes::value_type>(Traits::ToByte(content_[from + i]));
+                    out[i] =
+                        static_cast<typename Bytes::value_type>(Traits::ToByte(content_[from + i]));
                 dst.swap(out);
             }
             return true;
@@ -494,7 +496,8 @@ class BasicCString {
                 const double needed = static_cast<double>(size) / 1024 / 1024 * 8;
                 const double free = static_cast<double>(available) / 1024 / 1024;
                 if (free < needed) {
-                    const std::string line = "Insufficient physical memory available to scan " + path;
+                    const std::string line =
+                        "Insufficient physical memory available to scan " + path;
                     report::StatusMessage(line);
                     report::ConsoleLog(line);
                     return;

@@ -68,8 +68,8 @@ std::string EncodePath(std::string_view path) {
     for (const char c : path) {
         const unsigned char b = static_cast<unsigned char>(c);
         const bool plain = (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') ||
-                           (b >= '0' && b <= '9') || c == '-' || c == '.' || c == '_' ||
-                           c == '~' || c == '/';
+                           (b >= '0' && b <= '9') || c == '-' || c == '.' || c == '_' || c == '~' ||
+                           c == '/';
         if (plain) {
             out += c;
         } else {
@@ -102,8 +102,7 @@ CurlNetwork::CurlNetwork(NetworkTimeouts timeouts) : timeouts_(timeouts) {
     GlobalInit();
 }
 
-int32_t CurlNetwork::Download(const std::string& url, const std::string& agent,
-                              std::string& body) {
+int32_t CurlNetwork::Download(const std::string& url, const std::string& agent, std::string& body) {
     body.clear();
     Easy h(curl_easy_init());
     if (!h)

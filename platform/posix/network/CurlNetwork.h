@@ -20,11 +20,9 @@ class CurlNetwork final : public Network {
   public:
     explicit CurlNetwork(NetworkTimeouts timeouts = {});
 
-    int32_t Download(const std::string& url, const std::string& agent,
-                     std::string& body) override;
-    int32_t FtpUpload(const std::string& host, const std::string& user,
-                      const std::string& password, const std::string& path,
-                      const std::string& agent,
+    int32_t Download(const std::string& url, const std::string& agent, std::string& body) override;
+    int32_t FtpUpload(const std::string& host, const std::string& user, const std::string& password,
+                      const std::string& path, const std::string& agent,
                       const std::function<std::string_view()>& next) override;
     std::string ErrorText(int32_t number) override;
 
