@@ -28,8 +28,7 @@ class RecordingNetwork final : public Network {
 
     static constexpr int32_t kNotFound = 22;
 
-    int32_t Download(const std::string& url, const std::string& agent,
-                     std::string& body) override {
+    int32_t Download(const std::string& url, const std::string& agent, std::string& body) override {
         downloads.push_back({url, agent});
         body.clear();
         if (failWith != 0)
@@ -41,9 +40,8 @@ class RecordingNetwork final : public Network {
         return 0;
     }
 
-    int32_t FtpUpload(const std::string& host, const std::string& user,
-                      const std::string& password, const std::string& path,
-                      const std::string& agent,
+    int32_t FtpUpload(const std::string& host, const std::string& user, const std::string& password,
+                      const std::string& path, const std::string& agent,
                       const std::function<std::string_view()>& next) override {
         Upload up{host, user, password, path, agent, {}};
         for (std::string_view chunk = next(); !chunk.empty(); chunk = next())
