@@ -1,0 +1,498 @@
+#include "scanner/oe/CDbx.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <unordered_set>
+
+#include "common/Report.h"
+#include "common/RunError.h"
+#include "strings/ScannerCString.h"
+
+namespace qb::oe {
+
+namespace {
+
+using report::ConsoleLog;
+using report::Tracing;
+
+// Signature words of the two kinds of file.
+constexpr uint32_t kSig0 = 0xFE12ADCF;
+constexpr uint32_t kSigEmail1 = 0x6F74FDC5;
+constexpr uint32_t kSigFolder1 = 0x6F74FDC6;
+constexpr uint32_t kSig2 = 0x11D1E366;
+constexpr uint32_t kSig3 = 0xC0004E9A;
+
+// Places in the file header, the index node, the record and the body block.
+constexpr int32_t kCountOffset = 0xC4;
+constexpr int32_t kRootOffset = 0xE4;
+constexpr int32_t kNodeHeaderSize = 0x18;
+constexpr int32_t kEntrySize = 12;
+constexpr int32_t kRecordHeaderSize = 12;
+constexpr int32_t kBlockHeaderSize = 16;
+
+uint32_t UWord(const std::string& s, size_t at) {
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data()) + at;
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+int32_t Word(const std::string& s, size_t at) {
+    return static_cast<int32_t>(UWord(s, at));
+}
+
+int32_t Add(int32_t a, int32_t b) {
+    int32_t r;
+    if (__builtin_add_overflow(a, b, &r))
+        throw OverflowError("CDbx");
+    return r;
+}
+
+RunError Numbered(int32_t number) {
+    // The reader's four own failure numbers carry no description.
+    return RunError(number, "CDbx", "");
+}
+RunError ReadOutside() {
+    return RunError(dbx_err::kReadOutside, "CDbx", "Read outside the file");
+}
+RunError ValueOutside() {
+    return RunError(dbx_err::kValueOutside, "CDbx", "Value outside the record's data area");
+}
+
+// Ticks of 100 ns since 1601-01-01 UTC as "yyyy-mm-dd hh:mm:ss" (no
+// time-zone conversion). Values the system's conversion refuses (the top
+// bit set) give all fields 0.
+std::string DateText(uint64_t ticks) {
+    int64_t year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    if (ticks <= 0x7FFFFFFFFFFFFFFFull) {
+        const int64_t seconds = static_cast<int64_t>(ticks / 10000000ull);
+        const int64_t days = seconds / 86400;
+        const int64_t rest = seconds % 86400;
+        hour = rest / 3600;
+        minute = rest / 60 % 60;
+        second = rest % 60;
+        // Civil date from a day number (days since 0000-03-01 based era arithmetic).
+        const int64_t z = days - 134774 + 719468;  // 134774: days from 1601-01-01 to 1970-01-01
+        const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+        const int64_t doe = z - era * 146097;
+        const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+        const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+        const int64_t mp = (5 * doy + 2) / 153;
+        day = doy - (153 * mp + 2) / 5 + 1;
+        month = mp < 10 ? mp + 3 : mp - 9;
+        year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld",
+                  static_cast<long long>(year), static_cast<long long>(month),
+                  static_cast<long long>(day), static_cast<long long>(hour),
+                  static_cast<long long>(minute), static_cast<long long>(second));
+    return text;
+}
+
+// The value readers over one record's data area.
+std::string getString(const std::string& data, int64_t at) {
+    if (at < 0 || at >= static_cast<int64_t>(data.size()))
+        return {};
+    const char* begin = data.data() + at;
+    const size_t room = data.size() - static_cast<size_t>(at);
+    const void* nul = std::memchr(begin, 0, room);
+    return std::string(begin, nul ? static_cast<const char*>(nul) - begin : room);
+}
+// A fixed-size value must lie wholly inside the data area; otherwise the
+// record fails, whether its first byte or only its end lies outside.
+void CheckInside(const std::string& data, int64_t at, int64_t size) {
+    if (at < 0 || at + size > static_cast<int64_t>(data.size()))
+        throw ValueOutside();
+}
+int32_t getByte(const std::string& data, int64_t at) {
+    CheckInside(data, at, 1);
+    return static_cast<unsigned char>(data[static_cast<size_t>(at)]);
+}
+int32_t getLong(const std::string& data, int64_t at) {
+    CheckInside(data, at, 4);
+    return Word(data, static_cast<size_t>(at));
+}
+std::string getDate(const std::string& data, int64_t at) {
+    CheckInside(data, at, 8);
+    const uint64_t low = UWord(data, static_cast<size_t>(at));
+    const uint64_t high = UWord(data, static_cast<size_t>(at) + 4);
+    return DateText(high << 32 | low);
+}
+
+}  // namespace
+
+CDbx::CDbx() = default;
+CDbx::~CDbx() = default;
+
+int64_t CDbx::FileSize() const {
+    return buffer_ ? buffer_->length() : 0;
+}
+
+bool CDbx::Read(int32_t pos, int32_t n, std::string& dst) {
+    const int32_t first = Add(pos, 1);
+    const int32_t last = Add(pos, n);
+    if (!buffer_)
+        return false;
+    return buffer_->getBytes(first, last, dst);
+}
+
+bool CDbx::openFile(const std::string& sFileName, bool fRetrieveBody) {
+    try {
+        if (!buffer_)
+            buffer_ = std::make_unique<scanner::CString>();
+        buffer_->loadBinary(sFileName);
+
+        std::string signature;
+        if (!Read(0, 16, signature))
+            throw ReadOutside();
+        if (Tracing()) {
+            ConsoleLog("Len(signature) = " + std::to_string(signature.size()));
+            ConsoleLog("sig(0) = " + std::to_string(static_cast<unsigned char>(signature[0])));
+            ConsoleLog("Done with CopyMemory");
+        }
+        const uint32_t w0 = UWord(signature, 0), w1 = UWord(signature, 4);
+        const uint32_t w2 = UWord(signature, 8), w3 = UWord(signature, 12);
+        const bool tail = w2 == kSig2 && w3 == kSig3;
+        if (w0 == kSig0 && w1 == kSigEmail1 && tail) {
+            fileType_ = dbxTypeEmail;
+            if (Tracing())
+                ConsoleLog("dbxTypeEmail");
+        } else if (w0 == kSig0 && w1 == kSigFolder1 && tail) {
+            fileType_ = dbxTypeFolder;
+            if (Tracing())
+                ConsoleLog("dbxTypeFolder");
+        } else if (w0 == kSig0 && w1 == kSigFolder1) {
+            if (Tracing())
+                ConsoleLog("dbxTypeVoid");
+            fileType_ = dbxTypeVoid;
+            throw Numbered(dbx_err::kBadFile);
+        } else {
+            if (Tracing())
+                ConsoleLog("dbxErrBadFile");
+            throw Numbered(dbx_err::kBadFile);
+        }
+        fileName_ = sFileName;
+
+        getIndexes();
+
+        recordBudget_ = FileSize();
+        bodyBudget_ = FileSize();
+        const int32_t count = indexCount_;
+        if (fileType_ == dbxTypeEmail)
+            emails_.Reserve(static_cast<size_t>(emails_.Count()) +
+                            std::min(static_cast<size_t>(std::max(count, 0)), slots_.size()));
+        for (int32_t i = 0; i < count; ++i) {
+            // Slots exist only when the walk could make them (a count the file
+            // cannot hold gets none).
+            if (static_cast<size_t>(i) >= slots_.size())
+                throw RunError(err::kSubscript, "CDbx", "Subscript out of range");
+            Item item = getItem(slots_[static_cast<size_t>(i)], fileType_, fRetrieveBody);
+            if (item.email)
+                emails_.Add(item.email, "M_" + std::to_string(item.email->Id()));
+            else if (item.folder)
+                folders_.Add(item.folder, "F_" + std::to_string(item.folder->Id()));
+            else
+                throw RunError(itemFailure_, "CDbx", itemFailureText_);
+        }
+        errNo_ = 0;
+        if (Tracing())
+            ConsoleLog("No Exceptions");
+        return true;
+    } catch (...) {
+        ConsoleLog(ErrorLine("openFile", DescribeCurrentException()));
+        errNo_ = 1;
+        return false;
+    }
+}
+
+bool CDbx::getIndexes() {
+    try {
+        if (Tracing())
+            ConsoleLog("getIndexes");
+        std::string word;
+        if (!Read(kRootOffset, 4, word))
+            throw ReadOutside();
+        rootPointer_ = Word(word, 0);
+        if (!Read(kCountOffset, 4, word))
+            throw ReadOutside();
+        const int32_t count = Word(word, 0);
+        indexCount_ = count;
+        std::vector<int32_t>().swap(slots_);
+        if (count < 0)
+            throw RunError(err::kSubscript, "CDbx", "Subscript out of range");
+        // Every entry takes 12 bytes of the file, so a well-formed file never
+        // counts more records than that; a larger count gets no slots at all.
+        if (count > FileSize() / kEntrySize)
+            throw RunError(err::kOutOfMemory, "CDbx", "Out of memory");
+        slots_.assign(static_cast<size_t>(count) + 1, 0);
+        // Offset 0 is the file header, never a node: an empty file (root 0)
+        // has no tree to walk, and walking its header would only report a
+        // read outside the file on every open of an empty folder.
+        if (rootPointer_ != 0)
+            getIndexNode(rootPointer_);
+        indexCount_ = count;
+        errNo_ = 0;
+        return true;
+    } catch (...) {
+        ConsoleLog(ErrorLine("getIndexes", DescribeCurrentException()));
+        errNo_ = 3;
+        return false;
+    }
+}
+
+// Walks the subtree at root in order: a node's first child, then each entry
+// followed by that entry's child, storing each entry's record offset in the
+// next free slot from the top down. A failure inside a node (a read outside
+// the file, an overflow, no free slot) ends that node only; its parent goes
+// on with its next entry.
+//
+// The walk keeps its own stack, so a deep tree cannot exhaust the machine's
+// stack, and it ends on any input: a child that is already open on the
+// current path (a pointer back into an ancestor) is not walked again, and the
+// walk stops once it has read as many node bytes as the file holds, which a
+// tree of non-overlapping nodes never does.
+void CDbx::getIndexNode(int32_t root) {
+    struct Frame {
+        int32_t pos;
+        int32_t entries;
+        int32_t next;  // the next entry to read; -1 while the first child is still due
+        int32_t firstChild;
+        int32_t underFirst;
+    };
+    std::vector<Frame> stack;
+    std::unordered_set<int32_t> open;
+    int64_t budget = FileSize();
+    std::string bytes;
+
+    // Reads the node header at pos and puts the node on the stack.
+    auto enter = [&](int32_t pos) {
+        errNo_ = 3;
+        if (open.count(pos))
+            return;
+        budget -= kNodeHeaderSize;
+        try {
+            if (budget < 0 || !Read(pos, kNodeHeaderSize, bytes))
+                return;
+        } catch (const RunError&) {
+            return;
+        }
+        stack.push_back({pos, static_cast<unsigned char>(bytes[0x11]), -1, Word(bytes, 0x08),
+                         Word(bytes, 0x14)});
+        open.insert(pos);
+    };
+    auto leave = [&] {
+        open.erase(stack.back().pos);
+        stack.pop_back();
+    };
+
+    enter(root);
+    while (!stack.empty()) {
+        Frame& node = stack.back();
+        if (node.next < 0) {
+            node.next = 0;
+            if (node.underFirst > 0)
+                enter(node.firstChild);
+            continue;
+        }
+        if (node.next >= node.entries) {
+            errNo_ = 0;
+            leave();
+            continue;
+        }
+        const int32_t k = node.next++;
+        bool read = false;
+        try {
+            const int32_t at = Add(Add(node.pos, kNodeHeaderSize), kEntrySize * k);
+            budget -= kEntrySize;
+            read = budget >= 0 && Read(at, kEntrySize, bytes);
+        } catch (const RunError&) {
+            read = false;
+        }
+        if (!read) {
+            leave();
+            continue;
+        }
+        if (indexCount_ == 0) {
+            // No free slot: this entry and everything after it are not stored.
+            errNo_ = 5;
+            leave();
+            continue;
+        }
+        --indexCount_;
+        slots_[static_cast<size_t>(indexCount_)] = Word(bytes, 0);
+        if (Word(bytes, 8) > 0)
+            enter(Word(bytes, 4));
+    }
+}
+
+// Reads the record at pos: a CEmail when fileKind is the message kind, a
+// CFolder otherwise. Nothing on failure, with the failure kept for openFile.
+CDbx::Item CDbx::getItem(int32_t pos, int32_t fileKind, bool fRetrieveBody) {
+    errNo_ = 3;
+    Item item;
+    try {
+        if (fileKind == dbxTypeEmail)
+            item.email = std::make_shared<CEmail>();
+        else
+            item.folder = std::make_shared<CFolder>();
+
+        if (!Read(pos, kRecordHeaderSize, header_))
+            throw Numbered(dbx_err::kBadHeader);
+        const int32_t length = Word(header_, 4);
+        const int32_t fields = static_cast<unsigned char>(header_[0x0A]);
+        if (length < 0) {
+            errNo_ = 7;
+            throw Numbered(dbx_err::kBadData);
+        }
+        data_.clear();
+        if (length > 0 && !Read(Add(pos, kRecordHeaderSize), length, data_)) {
+            errNo_ = 7;
+            throw Numbered(dbx_err::kBadData);
+        }
+        // Records of a well-formed file do not overlap, so together they never
+        // hold more bytes than the file; slots that name the same bytes over
+        // and over end here instead of multiplying the file in memory.
+        recordBudget_ -= static_cast<int64_t>(kRecordHeaderSize) + length;
+        if (recordBudget_ < 0)
+            throw RunError(dbx_err::kOverlap, "CDbx", "Records hold more bytes than the file");
+
+        if (item.email)
+            item.email->SetDataOffset(-1);
+        const int64_t values = 4 * static_cast<int64_t>(fields);
+        for (int32_t k = 0; k < fields; ++k) {
+            if (4 * k + 4 > length)
+                throw RunError(dbx_err::kValueOutside, "CDbx",
+                               "Field entry outside the record's data area");
+            const size_t at = 4 * static_cast<size_t>(k);
+            const int32_t id = static_cast<unsigned char>(data_[at]);
+            const int32_t v = static_cast<int32_t>(UWord(data_, at) >> 8);
+            const int64_t loc = values + v;
+            if (item.email) {
+                CEmail& m = *item.email;
+                switch (id) {
+                    case 0x01:
+                        m.SetFlag(getByte(data_, loc));
+                        break;
+                    case 0x04:
+                        m.SetDataOffset(getLong(data_, loc));
+                        break;
+                    case 0x05:
+                        m.SetOrigSubject(getString(data_, loc));
+                        break;
+                    case 0x07:
+                        m.SetMessageID(getString(data_, loc));
+                        break;
+                    case 0x08:
+                        m.SetSubject(getString(data_, loc));
+                        break;
+                    case 0x0A:
+                        m.SetParentMessageID(getString(data_, loc));
+                        break;
+                    case 0x0C:
+                        m.SetFetchServer(getString(data_, loc));
+                        break;
+                    case 0x0D:
+                        m.SetSenderName(getString(data_, loc));
+                        break;
+                    case 0x0E:
+                        m.SetSenderEMail(getString(data_, loc));
+                        break;
+                    case 0x12:
+                        m.SetMailDate(getDate(data_, loc));
+                        break;
+                    case 0x13:
+                        m.SetRecipientName(getString(data_, loc));
+                        break;
+                    case 0x14:
+                        m.SetRecipientEMail(getString(data_, loc));
+                        break;
+                    case 0x1A:
+                        m.Setaccountname(getString(data_, loc));
+                        break;
+                    case 0x1B:
+                        m.SetAccountNumber(getString(data_, loc));
+                        break;
+                    case 0x80:
+                        m.SetId(v);
+                        break;
+                    case 0x81:
+                        m.SetFlag(v);
+                        break;
+                    case 0x84:
+                        m.SetDataOffset(v);
+                        break;
+                    default:
+                        break;  // 0x02, 0x06, 0x09, 0x0B, 0x16, 0x1C, 0x90, 0x91 and the rest
+                }
+            } else {
+                CFolder& f = *item.folder;
+                switch (id) {
+                    case 0x02:
+                        f.SetName(getString(data_, loc));
+                        break;
+                    case 0x03:
+                        f.SetFileName(getString(data_, loc));
+                        break;
+                    case 0x80:
+                        f.SetId(v);
+                        break;
+                    case 0x81:
+                        f.SetParentId(v);
+                        break;
+                    default:
+                        break;  // 0x87, 0x88, 0x8A, 0x8B and the rest
+                }
+            }
+        }
+        if (item.email && fRetrieveBody)
+            item.email->SetBody(ReadBody(item.email->DataOffset(), bodyBudget_));
+        errNo_ = 0;
+        return item;
+    } catch (...) {
+        const ErrorInfo info = DescribeCurrentException();
+        itemFailure_ = info.number;
+        itemFailureText_ = info.description;
+        return {};
+    }
+}
+
+std::string CDbx::getBody(int32_t pos) {
+    int64_t budget = FileSize();
+    return ReadBody(pos, budget);
+}
+
+// Follows the block chain from pos. The blocks of one body do not overlap in
+// a well-formed file, so a chain that has read more bytes than the budget
+// (the file's size; in openFile one budget for all its bodies) points back
+// into itself or into another body, and fails.
+std::string CDbx::ReadBody(int32_t pos, int64_t& budget) {
+    errNo_ = 7;
+    std::string body;
+    std::string block;
+    try {
+        while (pos != 0) {
+            if (!Read(pos, kBlockHeaderSize, header_))
+                return {};
+            const int32_t size = static_cast<int16_t>(
+                static_cast<uint16_t>(static_cast<unsigned char>(header_[8]) |
+                                      static_cast<unsigned char>(header_[9]) << 8));
+            if (size < 0)
+                return {};
+            budget -= kBlockHeaderSize + size;
+            if (budget < 0)
+                return {};
+            if (size > 0) {
+                if (!Read(Add(pos, kBlockHeaderSize), size, block))
+                    return {};
+                body += block;
+            }
+            pos = Word(header_, 0x0C);
+        }
+    } catch (...) {
+        return {};
+    }
+    errNo_ = 0;
+    return body;
+}
+
+}  // namespace qb::oe

@@ -1,0 +1,114 @@
+// Reader of one Outlook Express 5/6 store file (.dbx). A message file yields
+// CEmail records in EMails, the folder file Folders.dbx CFolder records in
+// Folders. The reader only reads.
+//
+// The whole file is held in the scanner's CString buffer and every structure
+// is cut out of it with getBytes, whose positions are 1-based and inclusive:
+// the n bytes at file offset o are positions o + 1 .. o + n. Every read is
+// bounded by the buffer, and the walks are bounded by the file's size (see
+// the walk and body functions), so no input makes the reader loop, read
+// outside the file or hold much more memory than the file itself.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "scanner/oe/CEmails.h"
+#include "scanner/oe/CFolders.h"
+
+namespace qb::scanner {
+class CString;
+}
+
+namespace qb::oe {
+
+// Kinds of file (FileType).
+constexpr int32_t dbxTypeEmail = 0;
+constexpr int32_t dbxTypeFolder = 2;
+constexpr int32_t dbxTypeVoid = 3;
+
+// Failure numbers of the reader, as they appear in its log lines.
+namespace dbx_err {
+constexpr int32_t kBadFile = static_cast<int32_t>(0x80040201);       // signature void or unknown
+constexpr int32_t kReadOutside = static_cast<int32_t>(0x80040202);   // a structure outside the file
+constexpr int32_t kBadHeader = static_cast<int32_t>(0x80040203);     // record header unreadable
+constexpr int32_t kValueOutside = static_cast<int32_t>(0x80040204);  // field outside the data area
+constexpr int32_t kNoFreeSlot = static_cast<int32_t>(0x80040205);    // more entries than the count
+constexpr int32_t kOverlap = static_cast<int32_t>(0x80040206);  // more bytes than the file holds
+constexpr int32_t kBadData = static_cast<int32_t>(0x80040207);  // data area or body unreadable
+}  // namespace dbx_err
+
+class CDbx {
+  public:
+    CDbx();
+    ~CDbx();
+    CDbx(const CDbx&) = delete;
+    CDbx& operator=(const CDbx&) = delete;
+
+    CEmails& EMails() { return emails_; }
+    const CEmails& EMails() const { return emails_; }
+    CFolders& Folders() { return folders_; }
+    const CFolders& Folders() const { return folders_; }
+    // The header's record count after the last openFile that passed the
+    // signature check.
+    int32_t IndexCount() const { return indexCount_; }
+    int32_t FileType() const { return fileType_; }
+    // The path of the last file whose signature was recognised.
+    const std::string& FileName() const { return fileName_; }
+    // The code of the last operation as decimal text: "0" success, "1" the
+    // file was not read completely, "3" index tree or record header
+    // unreadable, "5" more entries than the count, "7" data area or body
+    // unreadable.
+    std::string ErrNo() const { return std::to_string(errNo_); }
+
+    // Loads sFileName and reads all its records into EMails or Folders (never
+    // cleared: a second file adds to them). True on success; on failure
+    // writes "openFile() Error <number> : <description>" and keeps the
+    // records added so far.
+    bool openFile(const std::string& sFileName, bool fRetrieveBody);
+
+    // The body text whose first block is at file offset pos; empty for 0 and
+    // on failure (ErrNo then 7).
+    std::string getBody(int32_t pos);
+
+  private:
+    struct Failure;
+    struct Item {
+        std::shared_ptr<CEmail> email;
+        std::shared_ptr<CFolder> folder;
+    };
+
+    bool getIndexes();
+    void getIndexNode(int32_t pos);
+    Item getItem(int32_t pos, int32_t fileKind, bool fRetrieveBody);
+    std::string ReadBody(int32_t pos, int64_t& budget);
+
+    // n bytes at file offset pos into dst, through the buffer's getBytes.
+    // False when they lie outside the file; raises on offset overflow.
+    bool Read(int32_t pos, int32_t n, std::string& dst);
+    int64_t FileSize() const;
+
+    int32_t errNo_ = 0;
+    std::unique_ptr<scanner::CString> buffer_;
+    std::string fileName_;
+    int32_t fileType_ = dbxTypeEmail;
+    int32_t rootPointer_ = 0;
+    std::vector<int32_t> slots_;
+    int32_t indexCount_ = 0;
+    CEmails emails_;
+    CFolders folders_;
+
+    // Work areas reused across records.
+    std::string header_;
+    std::string data_;
+    // Bytes of records and of bodies still allowed in the current openFile.
+    int64_t recordBudget_ = 0;
+    int64_t bodyBudget_ = 0;
+    // Failure of the last getItem that returned nothing.
+    int32_t itemFailure_ = 0;
+    std::string itemFailureText_;
+};
+
+}  // namespace qb::oe
