@@ -238,8 +238,7 @@ uint32_t AddressDatabase::adjustScore(const char* address, uint32_t score) {
     if (totalTo > 100 && static_cast<uint64_t>(r.toCount) * 100 / totalTo > 15) {
         if (r.toCount >= totalTo)
             return 0;
-        return static_cast<uint32_t>(static_cast<uint64_t>(totalTo - r.toCount) * score /
-                                     totalTo);
+        return static_cast<uint32_t>(static_cast<uint64_t>(totalTo - r.toCount) * score / totalTo);
     }
 
     uint64_t result;

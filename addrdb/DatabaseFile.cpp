@@ -67,31 +67,33 @@ void AppendNumber(std::string& out, int64_t value) {
 
 }  // namespace
 
-void AddressDatabase::Load(std::string_view text) {
+void AddressDatabase::Load(std::string content) {
+    // Every line is lower-cased before it is read; doing it to the whole text
+    // at once, in place, is the same (trimming and comment marks are not
+    // letters) and costs no copy.
+    for (char& c : content) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    const std::string_view text = content;
     bool headerRead = false;
-    std::string line;  // the current line, lower-cased; reused
     size_t pos = 0;
     while (pos < text.size()) {
         size_t eol = text.find('\n', pos);
         if (eol == std::string_view::npos)
             eol = text.size();
-        const std::string_view raw = Trim(text.substr(pos, eol - pos));
+        const std::string_view line = Trim(text.substr(pos, eol - pos));
         pos = eol + 1;
-        if (raw.empty() || raw[0] == '#')
+        if (line.empty() || line[0] == '#')
             continue;
-        line.assign(raw);
-        for (char& c : line) {
-            if (c >= 'A' && c <= 'Z')
-                c = static_cast<char>(c - 'A' + 'a');
-        }
 
         const size_t space = line.find(' ');
         if (!headerRead) {
             // The first line that is neither blank nor a comment is the header,
             // whatever it holds; the totals count only when both numbers read.
             headerRead = true;
-            if (space != std::string::npos) {
-                const std::string_view rest = std::string_view(line).substr(space + 1);
+            if (space != std::string_view::npos) {
+                const std::string_view rest = line.substr(space + 1);
                 size_t at = 0;
                 uint32_t from = 0, to = 0;
                 if (ScanNumber(rest, at, from) && ScanNumber(rest, at, to)) {
@@ -101,12 +103,12 @@ void AddressDatabase::Load(std::string_view text) {
             }
             continue;
         }
-        if (space == std::string::npos)
+        if (space == std::string_view::npos)
             continue;  // an address alone
 
         // Tokens after the address, each ended by a single space (two spaces
         // in a row give an empty token, which reads as 0).
-        const std::string_view rest = std::string_view(line).substr(space + 1);
+        const std::string_view rest = line.substr(space + 1);
         size_t tokens = 1;
         for (const char c : rest) {
             if (c == ' ')
@@ -131,7 +133,8 @@ void AddressDatabase::Load(std::string_view text) {
         }
         // A sorted file inserts at the end, where the hint makes it cheap; of
         // two lines for one address the later one wins.
-        entries.insert_or_assign(entries.end(), line.substr(0, space), std::move(record));
+        entries.insert_or_assign(entries.end(), std::string(line.substr(0, space)),
+                                 std::move(record));
     }
 }
 
@@ -173,7 +176,7 @@ bool AddressDatabase::initialize() {
     std::string text;
     if (!ReadWholeFile(FilePath(), text))
         return false;
-    Load(text);
+    Load(std::move(text));
     return true;
 }
 

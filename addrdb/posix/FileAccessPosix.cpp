@@ -77,7 +77,8 @@ bool ReplaceWholeFile(const std::string& path, std::string_view content) {
     const size_t slash = native.find_last_of('/');
     const std::string folder = slash == std::string::npos ? "." : native.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? native : native.substr(slash + 1);
-    std::string temp = (slash == std::string::npos ? std::string() : folder) + "." + base + ".XXXXXX";
+    std::string temp =
+        (slash == std::string::npos ? std::string() : folder) + "." + base + ".XXXXXX";
     const int fd = ::mkstemp(temp.data());
     if (fd < 0)
         return false;
