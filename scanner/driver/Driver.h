@@ -9,6 +9,13 @@
 
 #include "scanner/driver/AddressDatabase.h"
 
+namespace qb::config {
+class Conf;
+}
+namespace qb::lists {
+class AddressList;
+}
+
 namespace qb::driver {
 
 // ---- Globals of the driver, one of each for the whole run ----------------
@@ -20,6 +27,17 @@ extern std::string gStoreRoot;               // store root, ending in a backslas
 extern AddrHandle gAddrHandle;               // the address database handle
 extern std::string gBlockFolder_Filename;    // the block folder's .dbx file name
 extern std::string gApproveFolder_filename;  // the approve folder's .dbx file name
+
+extern std::unique_ptr<config::Conf> gConf;                // conf\quellbox.conf
+extern std::unique_ptr<lists::AddressList> gBlockedSenders;   // conf\blockedsenders
+extern std::unique_ptr<lists::AddressList> gApprovedSenders;  // conf\approvedsenders
+
+// The address-database library, loaded on the first call into it.
+AddressDatabaseLibrary& AddrLib();
+
+// The registry key of the product's own switches and counters (under
+// HKEY_LOCAL_MACHINE).
+inline constexpr const char* kProductKey = "Software\\Ferrowin Tessaly Desktop Client";
 
 // The program folder, as the platform reports it (no trailing separator).
 std::string ProgramFolder();
@@ -44,6 +62,16 @@ std::string GetLastUserID();
 // list is 1-based: list[1..count]; list[0] is not read.
 void BlockedSenders(const std::vector<std::string>& list, int32_t count);
 std::string FormatEmail(std::string address);
+
+// ---- The scans, in their run order ---------------------------------------
+
+void PreviousFrom(std::string dbx_file);
+void ScanNewSentEmails(std::string dbx_file);
+void ScanCaughtLegit(std::string dbx_file);
+void ScanUncaughtSpam(std::string dbx_file);
+bool DomainListed(const std::string& address, lists::AddressList& list);
+std::string GetFolderFilename(std::string name);
+void GetBlockApproveFiles();
 
 // ---- Reporting -------------------------------------------------------------
 

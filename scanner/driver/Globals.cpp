@@ -1,6 +1,8 @@
 #include "platform/Instance.h"
 #include "platform/Platform.h"
+#include "scanner/config/Conf.h"
 #include "scanner/driver/Driver.h"
+#include "scanner/lists/AddressList.h"
 
 namespace qb::driver {
 
@@ -11,6 +13,14 @@ std::string gStoreRoot;
 AddrHandle gAddrHandle = nullptr;
 std::string gBlockFolder_Filename;
 std::string gApproveFolder_filename;
+std::unique_ptr<config::Conf> gConf;
+std::unique_ptr<lists::AddressList> gBlockedSenders;
+std::unique_ptr<lists::AddressList> gApprovedSenders;
+
+AddressDatabaseLibrary& AddrLib() {
+    static AddressDatabaseLibrary library("quelladdr.dll");
+    return library;
+}
 
 std::string ProgramFolder() { return platform::Program().ProgramFolder(); }
 

@@ -1,0 +1,184 @@
+// The scanner's entry: set-up, the fixed run order of the scans, tear-down.
+#include <cmath>
+#include <cstdlib>
+
+#include "common/Report.h"
+#include "common/Text.h"
+#include "platform/Instance.h"
+#include "platform/Platform.h"
+#include "platform/Registry.h"
+#include "platform/StatusWindow.h"
+#include "scanner/config/Conf.h"
+#include "scanner/config/RegOp.h"
+#include "scanner/driver/Driver.h"
+#include "scanner/driver/Guard.h"
+#include "scanner/lists/AddressList.h"
+#include "scanner/oe/OEIdentity.h"
+#include "strings/ScannerCString.h"
+
+namespace qb::driver {
+
+namespace {
+
+// The trace level from its configuration text. A missing key, or a text that
+// is no whole number within the 16-bit range, gives 0: the level decides
+// only how much is written, so a mistyped value must not stop the run.
+int16_t TraceLevelFrom(const std::optional<std::string>& value) {
+    if (!value) return 0;
+    const std::string text(qb::text::TrimBlanks(*value));
+    if (text.empty()) return 0;
+    char* end = nullptr;
+    const long level = std::strtol(text.c_str(), &end, 10);
+    if (*end != '\0' || level < -32768 || level > 32767) return 0;
+    return static_cast<int16_t>(level);
+}
+
+// The scan limit in megabytes from its registry text, as bytes; raises a
+// type-mismatch error for a text that is no number and an overflow error for
+// a product beyond the 32-bit range.
+int32_t ScanLimitFrom(const std::string& value) {
+    const std::string text(qb::text::TrimBlanks(value));
+    char* end = nullptr;
+    const double number = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !std::isfinite(number)) {
+        throw TypeMismatchError("InitializeObjects");
+    }
+    // A whole number as the conversion makes it: halves go to the even neighbour.
+    const double megabytes = std::nearbyint(number);
+    if (megabytes < -2147483648.0 || megabytes > 2147483647.0) {
+        throw OverflowError("InitializeObjects");
+    }
+    const int64_t bytes = static_cast<int64_t>(megabytes) * 1024 * 1024;
+    if (bytes < INT32_MIN || bytes > INT32_MAX) throw OverflowError("InitializeObjects");
+    return static_cast<int32_t>(bytes);
+}
+
+// Reports of the lower layers (the store reader, the scanner's buffer, the
+// list classes) reach the console log and the status list through the hook.
+void InstallReporting() {
+    report::Install({[](const std::string& t) { ConsoleLog(t); },
+                     [](const std::string& t) { StatusMessage(t); },
+                     [] { return static_cast<int>(gVerboseLevel); }});
+}
+
+void PumpStatusWindow() {
+    if (gShowStatus) platform::Status().PumpEvents();
+}
+
+}  // namespace
+
+void InitializeObjects() {
+    Guarded("InitializeObjects", [] {
+        const std::string conf = ProgramFolder() + "\\conf";
+        gConf = std::make_unique<config::Conf>();
+        gConf->SetConfigFile(conf + "\\quellbox.conf");
+        gConf->Load();
+        gBlockedSenders = std::make_unique<lists::AddressList>();
+        gBlockedSenders->SetFileLocation(conf + "\\blockedsenders");
+        gBlockedSenders->Load();
+        gApprovedSenders = std::make_unique<lists::AddressList>();
+        gApprovedSenders->SetFileLocation(conf + "\\approvedsenders");
+        gApprovedSenders->Load();
+
+        config::RegOp reg;
+        reg.root(platform::reg::kLocalMachine);
+        reg.key(kProductKey);
+        const std::string limit = config::ToText(reg.Value("scan_limit"));
+        gScanLimit = limit.empty() ? 0 : ScanLimitFrom(limit);
+        scanner::SetScanLimit(gScanLimit);
+    });
+}
+
+void CleanUp() {
+    gBlockedSenders.reset();
+    gApprovedSenders.reset();
+    gConf.reset();
+}
+
+std::string GetLastUserID() {
+    config::RegOp reg;
+    reg.root(platform::reg::kCurrentUser);
+    reg.key("Identities");
+    return config::ToText(reg.Value("Last User ID"));
+}
+
+void BlockedSenders(const std::vector<std::string>& list, int32_t count) {
+    Guarded("BlockedSenders", [&] {
+        if (count == 0) return;
+        lists::AddressList& blocked = Need(gBlockedSenders);
+        for (int32_t i = 1; i <= count; ++i) {
+            const std::string a = FormatEmail(list.at(static_cast<size_t>(i)));
+            if (!blocked.Exists(a)) blocked.Add(a);
+        }
+        blocked.Save();
+    });
+}
+
+bool Main() {
+    if (!platform::Program().ClaimSoleInstance()) return false;
+    InstallReporting();
+    if (ArgCount() > 0) ParseCommandLine();
+    InitializeObjects();
+
+    gVerboseLevel = TraceLevelFrom(gConf ? gConf->GetValue("dbg_verbose_level") : std::nullopt);
+    if (Tracing()) ConsoleLog("dbg_verbose_level = " + std::to_string(gVerboseLevel));
+    if (gShowStatus) platform::Status().Show();
+
+    const bool ok = Guarded("Main", [] {
+        auto identity = std::make_unique<oe::OEIdentity>();
+        if (Tracing()) ConsoleLog("identity = " + GetLastUserID());
+        gAddrHandle = AddrLib().getSpamAddrH(ProgramFolder() + "\\conf", 5000);
+        identity->Identity(GetLastUserID());
+        gStoreRoot = identity->StoreRoot() + "\\";
+        identity->LoadBlockedList();
+        StatusMessage("Importing Outlook Express block list ...");
+
+        std::vector<std::string> items{std::string()};  // 1-based: slot 0 unused
+        for (std::string& entry : identity->BlockedListItems()) items.push_back(std::move(entry));
+        BlockedSenders(items, identity->BlockedListCount());
+        if (Tracing()) {
+            ConsoleLog("gStoreRoot = " + gStoreRoot);
+            ConsoleLog("Processed OE Blocked List ");
+            ConsoleLog("Store Root = " + identity->StoreRoot());
+        }
+
+        PumpStatusWindow();
+        StatusMessage("Scanning Inbox ...");
+        PreviousFrom(gStoreRoot + GetFolderFilename("inbox"));
+        if (Tracing()) ConsoleLog("Processed Inbox");
+
+        PumpStatusWindow();
+        StatusMessage("Scanning Sent Items ...");
+        ScanNewSentEmails(gStoreRoot + GetFolderFilename("sent items"));
+        if (Tracing()) ConsoleLog("Processed Sent Items");
+
+        PumpStatusWindow();
+        GetBlockApproveFiles();
+
+        StatusMessage("Scanning approve folder ...");
+        ScanCaughtLegit(gStoreRoot + gApproveFolder_filename);
+        if (Tracing()) ConsoleLog("Processed approve folder");
+
+        StatusMessage("Scanning block folder ...");
+        ScanUncaughtSpam(gStoreRoot + gBlockFolder_Filename);
+        if (Tracing()) ConsoleLog("Processed block folder");
+
+        identity.reset();
+        AddrLib().freeSpamAddrH(gAddrHandle);
+        gAddrHandle = nullptr;
+        CleanUp();
+        StatusMessage("Outlook Express scan finished.");
+    });
+    if (!ok) CleanUp();
+
+    if (gShowStatus) {
+        // The window stays until the user is done with it: after a full run
+        // with OK enabled, after an error with OK disabled.
+        platform::Status().PumpEvents();
+        platform::Status().WaitForOk(ok);
+    }
+    platform::Status().Close();
+    return true;
+}
+
+}  // namespace qb::driver

@@ -1,0 +1,245 @@
+// The four folder scans: Inbox, Sent Items, approve folder, block folder.
+#include <cstdio>
+
+#include "common/RunError.h"
+#include "common/Text.h"
+#include "platform/Clock.h"
+#include "platform/Platform.h"
+#include "platform/Registry.h"
+#include "scanner/config/Conf.h"
+#include "scanner/config/RegOp.h"
+#include "scanner/driver/Driver.h"
+#include "scanner/driver/Guard.h"
+#include "scanner/lists/AddressList.h"
+#include "scanner/lists/FileList.h"
+#include "scanner/lists/SortedList.h"
+#include "scanner/oe/CDbx.h"
+
+namespace qb::driver {
+
+namespace {
+
+// A scan switch of the product's key: the scan runs when the value, trimmed
+// of blanks, is empty, or when it is exactly "1".
+bool ScanSwitchOn(const char* name) {
+    config::RegOp reg;
+    reg.root(platform::reg::kLocalMachine);
+    reg.key(kProductKey);
+    const std::string value = config::ToText(reg.Value(name));
+    return text::TrimBlanks(value).empty() || value == "1";
+}
+
+// Splits a field at every ";": an empty field gives no element; doubled or
+// trailing separators give empty elements.
+std::vector<std::string> SplitAddresses(const std::string& field) {
+    std::vector<std::string> elements;
+    if (field.empty()) return elements;
+    size_t start = 0;
+    for (;;) {
+        const size_t semi = field.find(';', start);
+        if (semi == std::string::npos) {
+            elements.push_back(field.substr(start));
+            return elements;
+        }
+        elements.push_back(field.substr(start, semi - start));
+        start = semi + 1;
+    }
+}
+
+// Days since 1970-01-01 of a civil date (proleptic Gregorian).
+int64_t DaysFromCivil(int64_t y, int m, int d) {
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const int64_t yoe = y - era * 400;
+    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+// The clock hour of a date and time: hours since 1970 with minutes and
+// seconds dropped.
+int64_t HourNumber(int year, int month, int day, int hour) {
+    return DaysFromCivil(year, month, day) * 24 + hour;
+}
+
+// The clock hour of a message date "yyyy-mm-dd hh:mm:ss"; a text that is no
+// valid date is a type mismatch, which ends the scan through its error path.
+int64_t MailHour(const std::string& date) {
+    int y, mo, d, h, mi, s;
+    char tail;
+    if (std::sscanf(date.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &s, &tail) !=
+            6 ||
+        mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59 || y < 100) {
+        throw TypeMismatchError("PreviousFrom");
+    }
+    return HourNumber(y, mo, d, h);
+}
+
+void WriteScanCount(const char* valueName, int32_t count) {
+    config::RegOp reg;
+    reg.root(platform::reg::kLocalMachine);
+    reg.key(kProductKey);
+    reg.Value(valueName, config::RegValue(count));
+}
+
+// What differs between the approve-folder and the block-folder scan.
+struct FolderScan {
+    bool approve;
+    const char* procedure;
+    const char* stateFile;
+    std::unique_ptr<lists::AddressList>& target;
+    const char* statusLine;
+    const char* registryValue;
+    const char* failureLine;
+};
+
+// The folder harvest common to both scans. Counters are 32-bit, so folders
+// and state files of any size are harvested.
+void HarvestFolder(const FolderScan& scan, const std::string& dbx_file) {
+    if (scan.approve && Tracing()) ConsoleLog("ScanCaughtLegit : dbx_file = " + dbx_file);
+    Guarded(scan.procedure, [&] {
+        if (!scan.approve && Tracing()) ConsoleLog("ScanUncaughtSpam : dbx_file = " + dbx_file);
+        lists::AddressList& target = Need(scan.target);
+        lists::AddressList& approved = Need(gApprovedSenders);
+        lists::AddressList& blocked = Need(gBlockedSenders);
+        config::Conf& conf = Need(gConf);
+        oe::CDbx dbx;
+        if (!dbx.openFile(dbx_file, false)) {
+            StatusMessage(scan.failureLine);
+            ConsoleLog(scan.failureLine);
+            return;
+        }
+        lists::SortedList<int> scanSet;
+        scanSet.SetSortMode(1);
+        lists::AddressList state;
+        state.SetFileLocation(ProgramFolder() + "\\conf\\" + scan.stateFile);
+        state.Load();
+        if (!scan.approve && Tracing()) {
+            ConsoleLog("dbx.EMails.Count = " + std::to_string(dbx.EMails().Count()));
+        }
+
+        int32_t emailIndex = 0;
+        for (const auto& email : dbx.EMails()) {
+            ++emailIndex;
+            if (!scan.approve && Tracing()) {
+                ConsoleLog("email_index: " + std::to_string(emailIndex));
+            }
+            for (const std::string& element : SplitAddresses(email->SenderEMail())) {
+                const std::string a = FormatEmail(element);
+                if (!scan.approve && scanSet.Exists(a)) continue;
+                if (!scan.approve) scanSet.Add(a, 0);
+                const bool listed = approved.Exists(a) || blocked.Exists(a) ||
+                                    DomainListed(a, blocked) || DomainListed(a, approved);
+                if (!listed) {
+                    target.Add(a);
+                    if (!state.Exists(a)) state.Add(a);
+                }
+                if (scan.approve) {
+                    if (!scanSet.Exists(a)) scanSet.Add(a, 0);
+                    if (AddrLib().getSpamAddrTo(gAddrHandle, a) == 0) {
+                        AddrLib().addSpamAddrTo(gAddrHandle, a, 1);
+                    }
+                }
+            }
+        }
+
+        if (!scan.approve && Tracing()) {
+            ConsoleLog(
+                "Remove emails that have been removed from uncaught folder since last scan");
+        }
+        const std::optional<std::string> keep = conf.GetValue("oe_save_scanned_addresses");
+        if (!(keep && *keep == "yes")) {
+            const std::vector<std::string> owed = state.Items();
+            for (const std::string& address : owed) {
+                if (scanSet.Exists(address)) continue;
+                if (state.Exists(address)) state.Remove(address);
+                if (target.Exists(address)) target.Remove(address);
+            }
+        }
+
+        if (!scan.approve && Tracing()) ConsoleLog("Create new oe_block file from current_scan");
+        StatusMessage(scan.statusLine + std::to_string(scanSet.Count()));
+        WriteScanCount(scan.registryValue, scanSet.Count());
+
+        if (scan.approve) {
+            state.Save();
+            target.Save();
+        } else {
+            target.Save();
+            state.Save();
+        }
+    });
+}
+
+}  // namespace
+
+void PreviousFrom(std::string dbx_file) {
+    Guarded("PreviousFrom", [&] {
+        if (!ScanSwitchOn("OEScanInbox")) return;
+        oe::CDbx dbx;
+        if (Tracing()) ConsoleLog("PreviousFrom : dbx_file = " + dbx_file);
+        if (!dbx.openFile(dbx_file, false)) {
+            StatusMessage("Unable to open Inbox");
+            ConsoleLog("Unable to open Inbox");
+            return;
+        }
+        const platform::LocalTime now = platform::Time().Now();
+        const int64_t nowHour = HourNumber(now.year, now.month, now.day, now.hour);
+        for (const auto& email : dbx.EMails()) {
+            if (nowHour - MailHour(email->MailDate()) <= 24) continue;
+            for (const std::string& element : SplitAddresses(email->SenderEMail())) {
+                const std::string a = FormatEmail(element);
+                if (AddrLib().getSpamAddrFrom(gAddrHandle, a) == 0) {
+                    AddrLib().addSpamAddrFrom(gAddrHandle, a, 1);
+                }
+            }
+        }
+    });
+}
+
+void ScanNewSentEmails(std::string dbx_file) {
+    Guarded("ScanNewSentEmails", [&] {
+        if (!ScanSwitchOn("OEScanSent")) return;
+        oe::CDbx dbx;
+        if (Tracing()) ConsoleLog("ScanNewSentEmails : dbx_file = " + dbx_file);
+        if (!dbx.openFile(dbx_file, false)) {
+            StatusMessage("Unable to open Sent Items folder.");
+            ConsoleLog("Unable to open Sent Items folder.");
+            return;
+        }
+        lists::FileList sent;
+        sent.SetFileLocation(ProgramFolder() + "\\conf\\oesent");
+        sent.SetSortMode(0);
+        sent.Load();
+        for (const auto& email : dbx.EMails()) {
+            const std::string key = std::to_string(email->Id());
+            if (sent.Exists(key)) continue;
+            for (const std::string& element : SplitAddresses(email->RecipientEMail())) {
+                AddrLib().addSpamAddrTo(gAddrHandle, FormatEmail(element), 1);
+            }
+            sent.Add(key);
+        }
+        sent.Save();
+    });
+}
+
+void ScanCaughtLegit(std::string dbx_file) {
+    HarvestFolder({true, "ScanCaughtLegit", "oesas", gApprovedSenders,
+                   "Approved addresses added : ", "oe_scan_approve",
+                   "Unable to open approve folder."},
+                  dbx_file);
+}
+
+void ScanUncaughtSpam(std::string dbx_file) {
+    HarvestFolder({false, "ScanUncaughtSpam", "oesbs", gBlockedSenders,
+                   "Blocked addresses added : ", "oe_scan_block", "Unable to open block folder."},
+                  dbx_file);
+}
+
+bool DomainListed(const std::string& address, lists::AddressList& list) {
+    const size_t at = address.find('@');
+    const std::string domain = at == std::string::npos ? address : address.substr(at + 1);
+    return list.Exists(domain);
+}
+
+}  // namespace qb::driver

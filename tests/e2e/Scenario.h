@@ -1,0 +1,171 @@
+// A scanner run set up from parts: program folder, configuration, registry
+// file (identity, store root, Outlook Express blocked list, the product's
+// switches), and a mail store written by the .dbx writer.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <time.h>
+
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/ProgramRun.h"
+#include "tests/support/dbx/DbxWriter.h"
+
+namespace qb::test {
+
+namespace dbx_ = qb::test::dbx;
+
+inline constexpr const char* kIdentity = "{5A5E1A0B-0C1D-4E2F-8A9B-0C1D2E3F4A5B}";
+
+// A FILETIME some hours before now (UTC).
+inline uint64_t HoursAgo(int hours) {
+    const time_t t = ::time(nullptr) - static_cast<time_t>(hours) * 3600;
+    struct tm tm;
+    ::gmtime_r(&t, &tm);
+    return dbx_::FileTime(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
+                          tm.tm_sec);
+}
+
+inline dbx_::Message From(uint32_t id, const std::string& sender, int hoursAgo = 72) {
+    dbx_::Message m;
+    m.id = id;
+    m.date = HoursAgo(hoursAgo);
+    m.senderEMail = sender;
+    m.subject = "message " + std::to_string(id);
+    return m;
+}
+
+inline dbx_::Message To(uint32_t id, const std::string& recipients) {
+    dbx_::Message m;
+    m.id = id;
+    m.date = HoursAgo(1);
+    m.recipientEMail = recipients;
+    return m;
+}
+
+struct Record {
+    uint32_t from = 0;
+    uint32_t to = 0;
+};
+
+class Scenario {
+public:
+    Scenario() : program_(GLEANWICK_PATH, QUELLADDR_PATH) {}
+
+    ProgramFolder& Program() { return program_; }
+    std::string StorePath() const { return program_ / "store"; }
+
+    // ---- set-up ----
+    void Conf(const std::string& content) { program_.Write("conf/quellbox.conf", content); }
+    void ListFile(const std::string& name, const std::string& content) {
+        program_.Write("conf/" + name, content);
+    }
+    // The standard folder list: Inbox, Sent Items, and the two verdict folders.
+    void StandardFolders() {
+        Folders({{1, 0, "Local Folders", ""},
+                 {4, 1, "Inbox", "Inbox.dbx"},
+                 {6, 1, "Sent Items", "Sent Items.dbx"},
+                 {10, 1, "Good Mail", "Good Mail.dbx"},
+                 {11, 1, "Junk Found", "Junk Found.dbx"}});
+    }
+    struct FolderRow {
+        uint32_t id, parent;
+        std::string name, file;
+    };
+    void Folders(const std::vector<FolderRow>& rows) {
+        std::vector<dbx_::Folder> folders;
+        for (const FolderRow& r : rows) {
+            dbx_::Folder f;
+            f.id = r.id;
+            f.parentId = r.parent;
+            f.name = r.name;
+            if (!r.file.empty()) f.fileName = r.file;
+            folders.push_back(f);
+        }
+        program_.Write("store/Folders.dbx", dbx_::FolderFile(folders));
+    }
+    void Messages(const std::string& file, const std::vector<dbx_::Message>& messages) {
+        program_.Write("store/" + file, dbx_::MessageFile(messages));
+    }
+    void OEBlocked(std::vector<std::string> entries) { oeBlocked_ = std::move(entries); }
+    void ProductValue(const std::string& name, const std::string& regText) {
+        productValues_[name] = regText;
+    }
+
+    // ---- run ----
+    RunResult Run(const std::vector<std::string>& args = {}) {
+        WriteRegistry();
+        return program_.Run(args, {"QUELLBOX_REGISTRY=" + RegistryPath()});
+    }
+    std::string RegistryPath() const { return program_ / "registry.reg"; }
+    // Writes the registry file now (Run writes it when it is missing).
+    void WriteRegistryNow() { WriteRegistry(); }
+
+    // ---- results ----
+    std::vector<std::string> Console() const { return program_.ConsoleLines(); }
+    std::string File(const std::string& name) const { return program_.Read("conf/" + name); }
+    std::map<std::string, Record> Database() const {
+        std::map<std::string, Record> records;
+        std::istringstream in(program_.Read("conf/quellboxaddr.bin"));
+        std::string line;
+        bool header = true;
+        while (std::getline(in, line)) {
+            if (header) {
+                header = false;
+                continue;
+            }
+            std::istringstream fields(line);
+            std::string address;
+            Record r;
+            fields >> address >> r.from >> r.to;
+            records[address] = r;
+        }
+        return records;
+    }
+    // The registry file's line for a value of the product's key, or "".
+    std::string RegistryLine(const std::string& name) const {
+        std::istringstream in(program_.Read("registry.reg"));
+        std::string line;
+        bool inKey = false;
+        while (std::getline(in, line)) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (!line.empty() && line[0] == '[') {
+                inKey = line == "[HKEY_LOCAL_MACHINE\\Software\\Ferrowin Tessaly Desktop Client]";
+                continue;
+            }
+            if (inKey && line.rfind("\"" + name + "\"=", 0) == 0) return line;
+        }
+        return "";
+    }
+
+private:
+    void WriteRegistry() {
+        if (program_.Exists("registry.reg")) return;  // later runs keep what the first left
+        std::string reg = "REGEDIT4\r\n\r\n";
+        reg += "[HKEY_CURRENT_USER\\Identities]\r\n\"Last User ID\"=\"" + std::string(kIdentity) +
+               "\"\r\n\r\n";
+        const std::string id = std::string("[HKEY_CURRENT_USER\\Identities\\") + kIdentity;
+        reg += id + "]\r\n\"Username\"=\"Main Identity\"\r\n\r\n";
+        reg += id + "\\Software\\Microsoft\\Outlook Express\\5.0]\r\n\"Store Root\"=\"" +
+               StorePath() + "\"\r\n\r\n";
+        for (size_t i = 0; i < oeBlocked_.size(); ++i) {
+            reg += id + "\\Software\\Microsoft\\Outlook Express\\5.0\\Block Senders\\Mail\\Criteria\\" +
+                   std::to_string(i) + "]\r\n\"Value\"=\"" + oeBlocked_[i] + "\"\r\n\r\n";
+        }
+        reg += "[HKEY_LOCAL_MACHINE\\Software\\Ferrowin Tessaly Desktop Client]\r\n";
+        for (const auto& [name, value] : productValues_) {
+            reg += "\"" + name + "\"=" + value + "\r\n";
+        }
+        reg += "\r\n";
+        program_.Write("registry.reg", reg);
+    }
+
+    ProgramFolder program_;
+    std::vector<std::string> oeBlocked_;
+    std::map<std::string, std::string> productValues_;
+};
+
+}  // namespace qb::test
