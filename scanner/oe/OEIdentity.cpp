@@ -15,7 +15,8 @@ namespace {
 
 namespace reg = platform::reg;
 
-constexpr const char* kGlobalAccountsKey = "Software\\Microsoft\\Internet Account Manager\\Accounts";
+constexpr const char* kGlobalAccountsKey =
+    "Software\\Microsoft\\Internet Account Manager\\Accounts";
 constexpr const char* kStoreTail = "\\Microsoft\\Outlook Express";
 
 std::string Read(uint32_t root, const std::string& key, const std::string& name,
@@ -55,14 +56,15 @@ void OEIdentity::ResolveStoreRoot() {
     storeRoot_ = Read(reg::kCurrentUser, storeRootKey, "Store Root", config::RegOp::kExpandOnRead);
     if (osName_ == kNtOsName) {
         if (!PathExists(storeRoot_))
-            storeRoot_ = env.Expand("%USERPROFILE%") + "\\Local Settings\\Application Data\\Identities\\" +
-                         identity_ + kStoreTail;
+            storeRoot_ = env.Expand("%USERPROFILE%") +
+                         "\\Local Settings\\Application Data\\Identities\\" + identity_ +
+                         kStoreTail;
         if (!PathExists(storeRoot_))
             storeRoot_ = env.Expand("%SYSTEMROOT%") + "\\Profiles\\" + userName_ + identityTail;
     } else if (!PathExists(storeRoot_)) {
-        storeRoot_ = Read(reg::kLocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion",
-                          "SystemRoot") +
-                     identityTail;
+        storeRoot_ =
+            Read(reg::kLocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion", "SystemRoot") +
+            identityTail;
     }
 }
 

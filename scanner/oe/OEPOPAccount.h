@@ -11,12 +11,12 @@ namespace qb::oe {
 class OEPOPAccount {
   public:
     // Setters, each with the registry value it mirrors.
-    void accountname(const std::string& v) { accountName_ = v; }           // "Account Name"
-    void POPServer(const std::string& v) { popServer_ = v; }               // "POP3 Server"
-    void POP3Port(const std::string& v) { pop3Port_ = v; }                 // "POP3 Port"
-    void Username(const std::string& v) { userName_ = v; }                 // "POP3 User Name"
+    void accountname(const std::string& v) { accountName_ = v; }            // "Account Name"
+    void POPServer(const std::string& v) { popServer_ = v; }                // "POP3 Server"
+    void POP3Port(const std::string& v) { pop3Port_ = v; }                  // "POP3 Port"
+    void Username(const std::string& v) { userName_ = v; }                  // "POP3 User Name"
     void SMTPEmailAddress(const std::string& v) { smtpEmailAddress_ = v; }  // "SMTP Email Address"
-    void SMTPServer(const std::string& v) { smtpServer_ = v; }             // "SMTP Server"
+    void SMTPServer(const std::string& v) { smtpServer_ = v; }              // "SMTP Server"
     void SetKey(const std::string& v) { key_ = v; }  // the account's subkey name
     void POP3SecureConnection(const std::string& v) { pop3SecureConnection_ = v; }
     void POP3UseSicily(const std::string& v) { pop3UseSicily_ = v; }

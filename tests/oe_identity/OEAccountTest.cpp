@@ -16,8 +16,8 @@ const std::string kOwn =
 class AccountTest : public OEFixture {
   protected:
     // An account below accountsKey with the given server and user name.
-    void Account(const std::string& accountsKey, const std::string& sub,
-                 const std::string& server, const std::string& user = "jo") {
+    void Account(const std::string& accountsKey, const std::string& sub, const std::string& server,
+                 const std::string& user = "jo") {
         const std::string key = accountsKey + "\\" + sub;
         PutText(key, "Account Name", "Account " + sub);
         if (!server.empty())
@@ -75,8 +75,8 @@ TEST_F(AccountTest, TheMainIdentityUsesTheGlobalKeyAndOthersTheirOwn) {
 }
 
 TEST_F(AccountTest, LoadPOPAccountsTakesOnlyAccountsThatCanBeRedirected) {
-    const char* subs[] = {"plain", "ssl", "spa", "smtp0", "smtp1", "smtp2", "smtp3", "smtp4",
-                          "textssl"};
+    const char* subs[] = {"plain", "ssl",   "spa",   "smtp0",  "smtp1",
+                          "smtp2", "smtp3", "smtp4", "textssl"};
     for (const char* s : subs)
         Account(kGlobal, s, "mail");
     PutNumber(kGlobal + "\\ssl", "POP3 Secure Connection", 1);
@@ -147,7 +147,8 @@ TEST_F(AccountTest, ConfigureAccountRedirectsThroughTheLocalProxy) {
     identity.ConfigureAccount("00000001", "8110");
     EXPECT_EQ(Stored(key, "POP3 User Name"), std::make_pair(reg::kSz, std::string("jo#mail\0", 8)));
     EXPECT_EQ(Stored(key, "POP3 Server"), std::make_pair(reg::kSz, std::string("localhost\0", 10)));
-    EXPECT_EQ(Stored(key, "POP3 Port"), std::make_pair(reg::kDword, std::string("\xAE\x1F\0\0", 4)));
+    EXPECT_EQ(Stored(key, "POP3 Port"),
+              std::make_pair(reg::kDword, std::string("\xAE\x1F\0\0", 4)));
     std::string msg;
     EXPECT_EQ(identity.AcctConfigurable("00000001", "8110", msg), acct::kAlreadyConfigured);
 

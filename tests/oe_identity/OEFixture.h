@@ -20,8 +20,8 @@ constexpr const char* kId = "{11111111-2222-3333-4444-555555555555}";
 class OEFixture : public ::testing::Test {
   protected:
     OEFixture()
-        : services_(platform::Services{
-              .files = &files, .registry = &registry, .environment = &env}) {
+        : services_(
+              platform::Services{.files = &files, .registry = &registry, .environment = &env}) {
         env.Set("USERNAME", "jo");
         env.Set("USERPROFILE", "C:\\Documents and Settings\\jo");
         env.Set("SYSTEMROOT", "C:\\WINNT");

@@ -12,8 +12,8 @@ using Strings = std::vector<std::string>;
 
 const std::string kIdKey = std::string("Identities\\") + kId;
 const std::string kOeKey = kIdKey + "\\Software\\Microsoft\\Outlook Express\\5.0";
-const std::string kTail = std::string("\\Application Data\\Identities\\") + kId +
-                          "\\Microsoft\\Outlook Express";
+const std::string kTail =
+    std::string("\\Application Data\\Identities\\") + kId + "\\Microsoft\\Outlook Express";
 const std::string kProfileRoot =
     std::string("C:\\Documents and Settings\\jo\\Local Settings\\Application Data\\Identities\\") +
     kId + "\\Microsoft\\Outlook Express";
@@ -51,13 +51,14 @@ TEST_F(StoreRootTest, NtFallsBackToTheProfileThenToTheSystemFolder) {
     files.PutFolder("");
     OEIdentity other;
     other.Identity("{other}");
-    EXPECT_EQ(other.StoreRoot(), "C:\\WINNT\\Profiles\\jo\\Application Data\\Identities\\{other}"
-                                 "\\Microsoft\\Outlook Express");
+    EXPECT_EQ(other.StoreRoot(),
+              "C:\\WINNT\\Profiles\\jo\\Application Data\\Identities\\{other}"
+              "\\Microsoft\\Outlook Express");
 }
 
 TEST_F(StoreRootTest, OtherSystemsTryOnlyTheValueAndSystemRoot) {
-    Put(reg::kLocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion", "SystemRoot",
-        reg::kSz, std::string("C:\\WINDOWS\0", 11));
+    Put(reg::kLocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion", "SystemRoot", reg::kSz,
+        std::string("C:\\WINDOWS\0", 11));
     files.PutFile(kProfileRoot, "");  // would be found on NT, never looked at here
     PutText(kOeKey, "Store Root", "C:\\Gone");
     OEIdentity identity;
@@ -75,8 +76,7 @@ TEST_F(StoreRootTest, OtherSystemsTryOnlyTheValueAndSystemRoot) {
 
 class BlockedListTest : public OEFixture {
   protected:
-    const std::string criteria =
-        kOeKey + "\\Block Senders\\Mail\\Criteria";
+    const std::string criteria = kOeKey + "\\Block Senders\\Mail\\Criteria";
 };
 
 TEST_F(BlockedListTest, EntriesComeSortedWithoutRegardToCaseAndKeepDuplicates) {
