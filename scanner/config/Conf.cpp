@@ -76,13 +76,13 @@ void Conf::SetValue(std::string_view key, std::string value) {
 std::optional<std::string> Conf::ReadForRewrite() const {
     platform::FileSystem& fs = platform::Files();
     switch (fs.Kind(configFile_)) {
-    case platform::PathKind::kMissing:
-        return std::string();
-    case platform::PathKind::kFile:
-        break;
-    default:
-        ShowWriteError(err::kPathFileAccess, "Path/File access error");
-        return std::nullopt;
+        case platform::PathKind::kMissing:
+            return std::string();
+        case platform::PathKind::kFile:
+            break;
+        default:
+            ShowWriteError(err::kPathFileAccess, "Path/File access error");
+            return std::nullopt;
     }
     std::string content;
     if (!fs.ReadFile(configFile_, content))

@@ -141,48 +141,48 @@ void RegOp::RefreshValues() {
 
 RegValue RegOp::Map(uint32_t type, const std::string& data) const {
     switch (type) {
-    case reg::kSz:
-        return UpToNul(data);
-    case reg::kExpandSz: {
-        std::string value = UpToNul(data);
-        if (options_ & kExpandOnRead)
-            value = platform::Env().Expand(value);
-        return value;
-    }
-    case reg::kDword: {
-        // Read into a 4-byte buffer: shorter data leaves the rest 0.
-        uint32_t n = 0;
-        for (size_t i = 0; i < 4 && i < data.size(); ++i)
-            n |= static_cast<uint32_t>(static_cast<unsigned char>(data[i])) << (8 * i);
-        return static_cast<int32_t>(n);
-    }
-    case reg::kMultiSz: {
-        std::string joined;
-        const size_t pair = data.find(std::string(2, '\0'));
-        if (pair != std::string::npos) {
-            joined = data.substr(0, pair);
-        } else {
-            joined = data;
-            while (!joined.empty() && joined.back() == '\0')
-                joined.pop_back();
+        case reg::kSz:
+            return UpToNul(data);
+        case reg::kExpandSz: {
+            std::string value = UpToNul(data);
+            if (options_ & kExpandOnRead)
+                value = platform::Env().Expand(value);
+            return value;
         }
-        if (!(options_ & kMultiAsArray))
-            return joined;
-        std::vector<std::string> parts;
-        if (joined.empty())
+        case reg::kDword: {
+            // Read into a 4-byte buffer: shorter data leaves the rest 0.
+            uint32_t n = 0;
+            for (size_t i = 0; i < 4 && i < data.size(); ++i)
+                n |= static_cast<uint32_t>(static_cast<unsigned char>(data[i])) << (8 * i);
+            return static_cast<int32_t>(n);
+        }
+        case reg::kMultiSz: {
+            std::string joined;
+            const size_t pair = data.find(std::string(2, '\0'));
+            if (pair != std::string::npos) {
+                joined = data.substr(0, pair);
+            } else {
+                joined = data;
+                while (!joined.empty() && joined.back() == '\0')
+                    joined.pop_back();
+            }
+            if (!(options_ & kMultiAsArray))
+                return joined;
+            std::vector<std::string> parts;
+            if (joined.empty())
+                return parts;
+            size_t start = 0;
+            for (;;) {
+                const size_t nul = joined.find('\0', start);
+                parts.push_back(joined.substr(start, nul - start));
+                if (nul == std::string::npos)
+                    break;
+                start = nul + 1;
+            }
             return parts;
-        size_t start = 0;
-        for (;;) {
-            const size_t nul = joined.find('\0', start);
-            parts.push_back(joined.substr(start, nul - start));
-            if (nul == std::string::npos)
-                break;
-            start = nul + 1;
         }
-        return parts;
-    }
-    default:
-        return std::string(kUnsupported);
+        default:
+            return std::string(kUnsupported);
     }
 }
 
@@ -204,18 +204,18 @@ void RegOp::Value(const std::string& name, const RegValue& newValue) {
     std::string existing;
     if (platform::Reg().QueryValue(handle_, name, existingType, existing) == reg::kOk) {
         switch (existingType) {
-        case reg::kSz:
-        case reg::kExpandSz:
-            value = ToText(value);
-            break;
-        case reg::kDword:
-            value = ToLong(value);
-            break;
-        case reg::kMultiSz:
-            break;
-        default:
-            ShowError(kUnsupportedTypeText);
-            return;
+            case reg::kSz:
+            case reg::kExpandSz:
+                value = ToText(value);
+                break;
+            case reg::kDword:
+                value = ToLong(value);
+                break;
+            case reg::kMultiSz:
+                break;
+            default:
+                ShowError(kUnsupportedTypeText);
+                return;
         }
     }
     if ((options_ & kNumbersAsText) && IsNumber(value))

@@ -24,10 +24,10 @@ namespace qb::config {
 class RegOp {
   public:
     // Option bits.
-    static constexpr int32_t kNumbersAsText = 1;    // write numeric values as text
-    static constexpr int32_t kMultiAsArray = 2;     // read REG_MULTI_SZ as an array
-    static constexpr int32_t kExpandOnRead = 4;     // read REG_EXPAND_SZ expanded
-    static constexpr int32_t kShowErrors = 8;       // show error texts in a message box
+    static constexpr int32_t kNumbersAsText = 1;  // write numeric values as text
+    static constexpr int32_t kMultiAsArray = 2;   // read REG_MULTI_SZ as an array
+    static constexpr int32_t kExpandOnRead = 4;   // read REG_EXPAND_SZ expanded
+    static constexpr int32_t kShowErrors = 8;     // show error texts in a message box
 
     static constexpr const char* kUnsupported = "(unsupported data format)";
     static constexpr const char* kNoKeyText = "No Key name specified!";

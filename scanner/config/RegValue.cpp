@@ -55,6 +55,8 @@ std::optional<double> ParseNumber(const std::string& text) {
     return d;
 }
 
+}  // namespace
+
 double ToDouble(const RegValue& v) {
     if (IsEmpty(v))
         return 0;
@@ -72,6 +74,8 @@ double ToDouble(const RegValue& v) {
     }
     throw TypeMismatchError(kSource);
 }
+
+namespace {
 
 // Rounds halves to even and checks the range.
 double RoundInRange(double d, double low, double high) {

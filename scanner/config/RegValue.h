@@ -32,6 +32,7 @@ std::string ToText(const RegValue& v);
 // Empty gives 0, a Boolean -1 or 0, text is read as a number (blanks around
 // it allowed, "&H" hexadecimal too); anything else raises "Type mismatch".
 int32_t ToLong(const RegValue& v);
+double ToDouble(const RegValue& v);
 int16_t ToInteger(const RegValue& v);
 
 }  // namespace qb::config

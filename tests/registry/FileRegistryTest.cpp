@@ -54,11 +54,12 @@ class FileRegistryTest : public ::testing::Test {
 };
 
 TEST_F(FileRegistryTest, DeliversTextInTheCodePageFromEitherEncoding) {
-    dir.Write("registry.reg",
-              Utf16(u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Identities]\r\n"
-                    u"\"Last User ID\"=\"{1}\"\r\n\"Name\"=\"Z\u00fcrich \u20ac \u03a9\"\r\n"
-                    u"\"Multi\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n"
-                    u"\"Keep\"=\"\u03a9\u03a9\"\r\n"));
+    dir.Write(
+        "registry.reg",
+        Utf16(u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Identities]\r\n"
+              u"\"Last User ID\"=\"{1}\"\r\n\"Name\"=\"Z\u00fcrich \u20ac \u03a9\"\r\n"
+              u"\"Multi\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n"
+              u"\"Keep\"=\"\u03a9\u03a9\"\r\n"));
     FileRegistry registry(Path(), &fs);
     {
         Opened k(registry, reg::kCurrentUser, "identities", reg::kKeyAllAccess);
@@ -88,8 +89,9 @@ TEST_F(FileRegistryTest, CreatesMissingKeysAndWritesEachChangeBack) {
         EXPECT_EQ(dir.Read("registry.reg"),
                   "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Ferrowin Tessaly Desktop "
                   "Client]\r\n");
-        ASSERT_EQ(registry.SetValue(k.key, "oe_scan_block", reg::kDword, std::string("\x07\0\0\0", 4)),
-                  reg::kOk);
+        ASSERT_EQ(
+            registry.SetValue(k.key, "oe_scan_block", reg::kDword, std::string("\x07\0\0\0", 4)),
+            reg::kOk);
         ASSERT_EQ(registry.SetValue(k.key, "", reg::kSz, std::string("d\0", 2)), reg::kOk);
     }
     EXPECT_EQ(dir.Read("registry.reg"),
@@ -190,7 +192,8 @@ TEST(FileRegistryWrites, AFailedWriteForgetsTheChange) {
     files.SetWritesFail(true);
     EXPECT_EQ(registry.SetValue(k.key, "v", reg::kSz, std::string("new\0", 4)), reg::kAccessDenied);
     Registry::Key other = 0;
-    EXPECT_EQ(registry.CreateKey(reg::kCurrentUser, "New", reg::kKeyRead, other), reg::kAccessDenied);
+    EXPECT_EQ(registry.CreateKey(reg::kCurrentUser, "New", reg::kKeyRead, other),
+              reg::kAccessDenied);
     EXPECT_EQ(k.Get("v"), std::string("old\0", 4));
     EXPECT_EQ(capture.console.size(), 1u);
     files.SetWritesFail(false);
@@ -218,7 +221,8 @@ TEST(MemoryRegistry, ConvertsStringDataLikeTheNtRegistry) {
     Opened k(registry, reg::kCurrentUser, "K", reg::kKeyAllAccess);
     ASSERT_EQ(registry.SetValue(k.key, "s", reg::kSz, std::string("\x80\0", 2)), reg::kOk);
     ASSERT_EQ(registry.SetValue(k.key, "b", reg::kBinary, std::string("\x80\0", 2)), reg::kOk);
-    const RegNode* node = const_cast<RegTree&>(registry.Contents()).Hive(reg::kCurrentUser)->Child("K");
+    const RegNode* node =
+        const_cast<RegTree&>(registry.Contents()).Hive(reg::kCurrentUser)->Child("K");
     EXPECT_EQ(node->Values()[0].data, std::string("\xAC\x20\0\0", 4));  // U+20AC
     EXPECT_EQ(node->Values()[1].data, std::string("\x80\0", 2));
     EXPECT_EQ(k.Get("s"), std::string("\x80\0", 2));

@@ -86,11 +86,12 @@ TEST(RegFile, ReadsEveryValueForm) {
 TEST(RegFile, DeletionsApplyInFileOrder) {
     RegTree tree;
     RegFileError error;
-    ASSERT_TRUE(ParseRegFile("REGEDIT4\r\n[HKEY_CURRENT_USER\\A\\B\\C]\r\n\"v\"=\"1\"\r\n"
-                             "\"w\"=\"2\"\r\n\"v\"=-\r\n[-HKEY_CURRENT_USER\\A\\B\\C]\r\n"
-                             "[HKEY_CURRENT_USER\\X]\r\n\"w\"=\"2\"\r\n[-HKEY_CURRENT_USER\\X]\r\n"
-                             "[HKEY_CURRENT_USER\\X]\r\n[-HKEY_CURRENT_USER\\Nothing\\Here]\r\n",
-                             tree, error))
+    ASSERT_TRUE(
+        ParseRegFile("REGEDIT4\r\n[HKEY_CURRENT_USER\\A\\B\\C]\r\n\"v\"=\"1\"\r\n"
+                     "\"w\"=\"2\"\r\n\"v\"=-\r\n[-HKEY_CURRENT_USER\\A\\B\\C]\r\n"
+                     "[HKEY_CURRENT_USER\\X]\r\n\"w\"=\"2\"\r\n[-HKEY_CURRENT_USER\\X]\r\n"
+                     "[HKEY_CURRENT_USER\\X]\r\n[-HKEY_CURRENT_USER\\Nothing\\Here]\r\n",
+                     tree, error))
         << error.message;
     // B loses C but stays a key of its own; X came back empty.
     const RegNode* b = Find(tree, reg::kCurrentUser, {"A", "B"});
@@ -122,9 +123,10 @@ TEST(RegFile, WritesTheFormatItReadAndKeepsEveryByte) {
     std::string bytes;
     for (int i = 0; i < 256; ++i)
         bytes += static_cast<char>(i);
-    std::string all = "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\K]\r\n\"s\"=\"a\\\\b\\\"c\"\r\n"
-                      "\"nonul\"=hex(1):61,62\r\n\"twonul\"=hex(1):61,00,62,00\r\n"
-                      "\"short\"=hex(4):01,02\r\n";
+    std::string all =
+        "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\K]\r\n\"s\"=\"a\\\\b\\\"c\"\r\n"
+        "\"nonul\"=hex(1):61,62\r\n\"twonul\"=hex(1):61,00,62,00\r\n"
+        "\"short\"=hex(4):01,02\r\n";
     ASSERT_TRUE(ParseRegFile(all, tree, error)) << error.message;
     RegNode* k = tree.Hive(reg::kCurrentUser)->Child("K");
     k->PutValue({{"all", {}}, reg::kBinary, bytes});
@@ -136,8 +138,7 @@ TEST(RegFile, WritesTheFormatItReadAndKeepsEveryByte) {
     EXPECT_NE(written.find("\"nonul\"=hex(1):61,62\r\n"), std::string::npos);
     EXPECT_NE(written.find("\"short\"=hex(4):01,02\r\n"), std::string::npos);
     // Long hex lists are continued on lines of at most 80 columns.
-    for (size_t at = 0, next; (next = written.find("\r\n", at)) != std::string::npos;
-         at = next + 2)
+    for (size_t at = 0, next; (next = written.find("\r\n", at)) != std::string::npos; at = next + 2)
         EXPECT_LE(next - at, 80u);
     RegTree again;
     ASSERT_TRUE(ParseRegFile(written, again, error)) << error.message;
@@ -160,7 +161,9 @@ TEST(RegFile, ReadsAndWritesUtf16Version5Files) {
     const RegNode* id = Find(tree, reg::kCurrentUser, {"Identities", "{ID}"});
     ASSERT_NE(id, nullptr);
     // String data stays UTF-16; names outside the code page keep their original.
-    EXPECT_EQ(regtext::WideBytesToAnsi(id->Values()[0].data), std::string("Ren\xe9" "e \x80 ?\0", 10));
+    EXPECT_EQ(regtext::WideBytesToAnsi(id->Values()[0].data), std::string("Ren\xe9"
+                                                                          "e \x80 ?\0",
+                                                                          10));
     EXPECT_EQ(id->Values()[1].name.ansi, "?name");
     EXPECT_TRUE(id->Values()[1].name.Lossy());
     EXPECT_EQ(id->FindValue("?name"), -1);
@@ -198,9 +201,10 @@ TEST(RegFile, FaultsNameTheirLine) {
     EXPECT_EQ(ParseError(key + "\"v\"=hex:01,\\\r\n  02,\\\r\n").line, 4u);  // truncated
     EXPECT_EQ(ParseError(key + std::string("\r\n\"v\"=\"a\0b\"\r\n", 13)).line, 4u);
     // UTF-16 cut in the middle of a code unit, on its third line.
-    EXPECT_EQ(ParseError(Utf16(u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_USERS\\A]") + "x")
-                  .line,
-              3u);
+    EXPECT_EQ(
+        ParseError(Utf16(u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_USERS\\A]") + "x")
+            .line,
+        3u);
     const RegFileError e = ParseError(key + "\"v\"=hex:01,zz\r\n");
     EXPECT_NE(e.message.find("hex"), std::string::npos);
 }
