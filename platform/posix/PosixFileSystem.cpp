@@ -92,10 +92,13 @@ bool PosixFileSystem::ReadFile(const std::string& path, std::string& out) {
     size_t have = 0;
     out.resize(static_cast<size_t>(st.st_size));
     bool ok = true;
+    // Once the expected size is in, a small probe tells the end of the file
+    // from growth, so a file read whole is never copied into a larger string.
+    char probe[4096];
     for (;;) {
-        if (have == out.size())
-            out.resize(out.size() + 65536);
-        const ssize_t n = ::read(fd, out.data() + have, out.size() - have);
+        const bool full = have == out.size();
+        const ssize_t n = full ? ::read(fd, probe, sizeof probe)
+                               : ::read(fd, out.data() + have, out.size() - have);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -104,6 +107,10 @@ bool PosixFileSystem::ReadFile(const std::string& path, std::string& out) {
         }
         if (n == 0)
             break;
+        if (full) {
+            out.append(probe, static_cast<size_t>(n));
+            out.resize(out.size() + 65536);
+        }
         have += static_cast<size_t>(n);
     }
     ::close(fd);
