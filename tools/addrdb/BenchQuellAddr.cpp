@@ -112,9 +112,10 @@ int main(int argc, char** argv) {
         library.push_back(Seconds(t));
     }
     const double p = Median(plain), f = Median(flushed), l = Median(library);
-    std::printf("1. open+change+release: %.2f ms; plain read+write %.2f ms (ratio %.2f); "
-                "plain read+write+flush %.2f ms (ratio %.2f); median of %d\n",
-                l * 1e3, p * 1e3, l / p, f * 1e3, l / f, kRounds);
+    std::printf(
+        "1. open+change+release: %.2f ms; plain read+write %.2f ms (ratio %.2f); "
+        "plain read+write+flush %.2f ms (ratio %.2f); median of %d\n",
+        l * 1e3, p * 1e3, l / p, f * 1e3, l / f, kRounds);
 
     // 2. 1,000,000 score calls over the 100,000 addresses.
     {
@@ -148,7 +149,8 @@ int main(int argc, char** argv) {
                 addSpamAddrTo(h, "friend@example.com", 1000);
             const auto t = Clock::now();
             for (int i = 0; i < adds; ++i)
-                addSpamAddrFrom(h, addresses[static_cast<size_t>((i * 7919) % kRecords)].c_str(), 1);
+                addSpamAddrFrom(h, addresses[static_cast<size_t>((i * 7919) % kRecords)].c_str(),
+                                1);
             const double s = Seconds(t);
             uint32_t entries = 0, to = 0, from = 0;
             getSpamAddrHTotals(h, &entries, &to, &from);

@@ -35,9 +35,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         AddressRecord kept = record;
         const size_t n = kept.scoreHistory.size();
         if (n > AddressDatabase::kHistoryLimit)
-            kept.scoreHistory.erase(kept.scoreHistory.begin(),
-                                    kept.scoreHistory.begin() + static_cast<std::ptrdiff_t>(
-                                                                    n - AddressDatabase::kHistoryLimit));
+            kept.scoreHistory.erase(
+                kept.scoreHistory.begin(),
+                kept.scoreHistory.begin() +
+                    static_cast<std::ptrdiff_t>(n - AddressDatabase::kHistoryLimit));
         Check(again->first == address);
         Check(again->second == kept);
         ++again;
