@@ -70,7 +70,7 @@ class AddressDatabase {
     bool serialize() const;
 
     // The file's text form: parse into the (empty) database, and produce.
-    void Load(std::string text);
+    void Load(std::string_view text);
     std::string Text() const;
 
     // folder and the file name joined with exactly one backslash.

@@ -4,7 +4,9 @@
 // and "#" lines, lower-cases every line, takes the first remaining line as the
 // header whatever it holds, reads numbers as far as they go and lets a later
 // line for the same address win.
+#include <algorithm>
 #include <charconv>
+#include <cstring>
 
 #include "addrdb/AddressDatabase.h"
 #include "addrdb/FileAccess.h"
@@ -42,11 +44,26 @@ bool ScanNumber(std::string_view text, size_t& pos, uint32_t& value) {
     return true;
 }
 
-// A record token as atoi reads it: 0 when there is no number.
-uint32_t TokenValue(std::string_view token) {
-    size_t pos = 0;
+// Reads the record token that starts at p as atoi reads it (0 when there is
+// no number, modulo 2^32 like ScanNumber) and returns where it ends: at the
+// next space or at end.
+const char* ReadToken(const char* p, const char* end, uint32_t& value) {
+    while (p < end && *p != ' ' && IsCSpace(*p))
+        ++p;
+    bool negative = false;
+    if (p < end && (*p == '+' || *p == '-')) {
+        negative = *p == '-';
+        ++p;
+    }
     uint32_t v = 0;
-    return ScanNumber(token, pos, v) ? v : 0;
+    while (p < end && static_cast<unsigned char>(*p - '0') < 10) {
+        v = v * 10 + static_cast<uint32_t>(*p - '0');
+        ++p;
+    }
+    value = negative ? 0u - v : v;
+    while (p < end && *p != ' ')
+        ++p;
+    return p;
 }
 
 std::string_view Trim(std::string_view line) {
@@ -59,23 +76,11 @@ std::string_view Trim(std::string_view line) {
     return line.substr(b, e - b);
 }
 
-void AppendNumber(std::string& out, int64_t value) {
-    char buf[24];
-    const auto end = std::to_chars(buf, buf + sizeof buf, value).ptr;
-    out.append(buf, end);
-}
-
 }  // namespace
 
-void AddressDatabase::Load(std::string content) {
-    // Every line is lower-cased before it is read; doing it to the whole text
-    // at once, in place, is the same (trimming and comment marks are not
-    // letters) and costs no copy.
-    for (char& c : content) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    const std::string_view text = content;
+void AddressDatabase::Load(std::string_view text) {
+    // Every line counts as lower-cased. Only the address needs it: trimming,
+    // comment marks and numbers are the same in either case.
     bool headerRead = false;
     size_t pos = 0;
     while (pos < text.size()) {
@@ -109,57 +114,78 @@ void AddressDatabase::Load(std::string content) {
         // Tokens after the address, each ended by a single space (two spaces
         // in a row give an empty token, which reads as 0).
         const std::string_view rest = line.substr(space + 1);
-        size_t tokens = 1;
-        for (const char c : rest) {
-            if (c == ' ')
-                ++tokens;
-        }
         AddressRecord record;
-        if (tokens > 2)
-            record.scoreHistory.reserve(tokens - 2);
-        size_t start = 0;
-        for (size_t index = 0; index < tokens; ++index) {
-            size_t end = rest.find(' ', start);
-            if (end == std::string_view::npos)
-                end = rest.size();
-            const uint32_t value = TokenValue(rest.substr(start, end - start));
-            start = end + 1;
-            if (index == 0)
+        const char* p = rest.data();
+        const char* const stop = p + rest.size();
+        for (size_t index = 0;; ++index) {
+            uint32_t value = 0;
+            p = ReadToken(p, stop, value);
+            const bool last = p == stop;
+            if (index == 0) {
                 record.fromCount = value;
-            else if (index == 1)
+            } else if (index == 1) {
                 record.toCount = value;  // a line with one number keeps to-count 0
-            else
+                // Room for the scores: each takes at least two characters
+                // unless the line holds empty tokens.
+                if (!last)
+                    record.scoreHistory.reserve(static_cast<size_t>(stop - p) / 2 + 1);
+            } else {
                 record.scoreHistory.push_back(static_cast<int32_t>(value));
+            }
+            if (last)
+                break;
+            ++p;  // the space that ends the token
+        }
+        std::string key(line.substr(0, space));
+        for (char& c : key) {
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
         }
         // A sorted file inserts at the end, where the hint makes it cheap; of
         // two lines for one address the later one wins.
-        entries.insert_or_assign(entries.end(), std::string(line.substr(0, space)),
-                                 std::move(record));
+        entries.insert_or_assign(entries.end(), std::move(key), std::move(record));
     }
 }
 
 std::string AddressDatabase::Text() const {
+    // Numbers go straight into the buffer, which grows ahead of each line by
+    // the most that line can take.
+    constexpr size_t kNumber = 12;  // " 4294967295", " -2147483648"
     std::string out;
-    out.reserve(16 + entries.size() * 48);
-    out += "v1 ";
-    AppendNumber(out, totalFrom);
-    out += ' ';
-    AppendNumber(out, totalTo);
-    out += "\r\n";
+    out.resize(64 + entries.size() * 64);
+    char* p = out.data();
+    const auto room = [&out, &p](size_t need) {
+        const size_t used = static_cast<size_t>(p - out.data());
+        if (out.size() - used < need)
+            out.resize(std::max(out.size() * 2, used + need));
+        p = out.data() + used;
+    };
+    const auto put = [&p](std::string_view s) {
+        std::memcpy(p, s.data(), s.size());
+        p += s.size();
+    };
+    const auto number = [&p](int64_t value) {
+        *p++ = ' ';
+        p = std::to_chars(p, p + kNumber, value).ptr;
+    };
+    room(2 + 2 * kNumber + 2);
+    put("v1");
+    number(totalFrom);
+    number(totalTo);
+    put("\r\n");
     for (const auto& [address, r] : entries) {
-        out += address;
-        out += ' ';
-        AppendNumber(out, r.fromCount);
-        out += ' ';
-        AppendNumber(out, r.toCount);
         // The newest scores up to the limit, oldest of them first.
         const size_t n = r.scoreHistory.size();
-        for (size_t i = n > historyLimit ? n - historyLimit : 0; i < n; ++i) {
-            out += ' ';
-            AppendNumber(out, r.scoreHistory[i]);
-        }
-        out += "\r\n";
+        const size_t first = n > historyLimit ? n - historyLimit : 0;
+        room(address.size() + (2 + n - first) * kNumber + 2);
+        put(address);
+        number(r.fromCount);
+        number(r.toCount);
+        for (size_t i = first; i < n; ++i)
+            number(r.scoreHistory[i]);
+        put("\r\n");
     }
+    out.resize(static_cast<size_t>(p - out.data()));
     return out;
 }
 
@@ -176,7 +202,7 @@ bool AddressDatabase::initialize() {
     std::string text;
     if (!ReadWholeFile(FilePath(), text))
         return false;
-    Load(std::move(text));
+    Load(text);
     return true;
 }
 

@@ -2,7 +2,7 @@
 // into its AddressDatabase and calls the operation of the same name. No
 // exception leaves the library: where memory runs out in the middle of an
 // operation, the export answers with 0 (null for getSpamAddrH).
-#include <new>
+#include <memory>
 
 #include "addrdb/AddressDatabase.h"
 #include "addrdb/quelladdr.h"
@@ -15,20 +15,25 @@ AddressDatabase& Db(SpamAddrHandle handle) {
     return *static_cast<AddressDatabase*>(handle);
 }
 
+// Runs one operation; 0 when it could not finish (memory ran out).
+template <typename Operation>
+int32_t Guarded(Operation operation) {
+    try {
+        return static_cast<int32_t>(operation());
+    } catch (...) {
+        return 0;
+    }
+}
+
 }  // namespace
 
 extern "C" {
 
 QUELLADDR_API SpamAddrHandle QUELLADDR_CALL getSpamAddrH(const char* folder, uint32_t maxEntries) {
     try {
-        auto* db = new AddressDatabase(folder ? folder : "", maxEntries);
-        try {
-            db->initialize();  // a missing or unreadable file leaves it empty
-        } catch (...) {
-            delete db;
-            return nullptr;
-        }
-        return db;
+        auto db = std::make_unique<AddressDatabase>(folder ? folder : "", maxEntries);
+        db->initialize();  // a missing or unreadable file leaves it empty
+        return db.release();
     } catch (...) {
         return nullptr;
     }
@@ -51,81 +56,47 @@ QUELLADDR_API int32_t QUELLADDR_CALL freeSpamAddrH(SpamAddrHandle handle) {
 
 QUELLADDR_API int32_t QUELLADDR_CALL getSpamAddrScore(SpamAddrHandle handle, const char* address,
                                                       uint32_t score, uint32_t* result) {
-    try {
+    return Guarded([&] {
         *result = Db(handle).adjustScore(address, score);
         return 1;
-    } catch (...) {
-        return 0;
-    }
+    });
 }
 
 QUELLADDR_API int32_t QUELLADDR_CALL deleteSpamAddrEntry(SpamAddrHandle handle,
                                                          const char* address) {
-    try {
-        return Db(handle).deleteSpamAddrEntry(address);
-    } catch (...) {
-        return 0;
-    }
+    return Guarded([&] { return Db(handle).deleteSpamAddrEntry(address); });
 }
 
 QUELLADDR_API int32_t QUELLADDR_CALL addSpamAddrTo(SpamAddrHandle handle, const char* address,
                                                    uint32_t count) {
-    try {
-        return Db(handle).addSpamAddrTo(address, count);
-    } catch (...) {
-        return 0;
-    }
+    return Guarded([&] { return Db(handle).addSpamAddrTo(address, count); });
 }
 
 QUELLADDR_API int32_t QUELLADDR_CALL addSpamAddrFrom(SpamAddrHandle handle, const char* address,
                                                      uint32_t count) {
-    try {
-        return Db(handle).addSpamAddrFrom(address, count);
-    } catch (...) {
-        return 0;
-    }
+    return Guarded([&] { return Db(handle).addSpamAddrFrom(address, count); });
 }
 
 QUELLADDR_API int32_t QUELLADDR_CALL addSpamAddrScore(SpamAddrHandle handle, const char* address,
                                                       uint32_t score) {
-    try {
-        return Db(handle).addSpamAddrScore(address, score);
-    } catch (...) {
-        return 0;
-    }
+    return Guarded([&] { return Db(handle).addSpamAddrScore(address, score); });
 }
 
 QUELLADDR_API int32_t QUELLADDR_CALL saveSpamAddrH(SpamAddrHandle handle) {
-    try {
-        return Db(handle).serialize() ? 1 : 0;
-    } catch (...) {
-        return 0;
-    }
+    return Guarded([&] { return Db(handle).serialize() ? 1 : 0; });
 }
 
 QUELLADDR_API int32_t QUELLADDR_CALL setSpamAddrFrom(SpamAddrHandle handle, const char* address,
                                                      uint32_t count) {
-    try {
-        return Db(handle).setSpamAddrFrom(address, count);
-    } catch (...) {
-        return 0;
-    }
+    return Guarded([&] { return Db(handle).setSpamAddrFrom(address, count); });
 }
 
 QUELLADDR_API int32_t QUELLADDR_CALL getSpamAddrFrom(SpamAddrHandle handle, const char* address) {
-    try {
-        return static_cast<int32_t>(Db(handle).getSpamAddrFrom(address));
-    } catch (...) {
-        return 0;
-    }
+    return Guarded([&] { return Db(handle).getSpamAddrFrom(address); });
 }
 
 QUELLADDR_API int32_t QUELLADDR_CALL getSpamAddrTo(SpamAddrHandle handle, const char* address) {
-    try {
-        return static_cast<int32_t>(Db(handle).getSpamAddrTo(address));
-    } catch (...) {
-        return 0;
-    }
+    return Guarded([&] { return Db(handle).getSpamAddrTo(address); });
 }
 
 QUELLADDR_API int32_t QUELLADDR_CALL getSpamAddrHTotals(SpamAddrHandle handle, uint32_t* entries,

@@ -255,12 +255,13 @@ TEST(AddrDbScore, HistoriesGiveTheWeightedAverageTruncatedAfterEachStep) {
     ASSERT_EQ(db.Save(), 1);
     const std::string file = dir.Read(kFile);
     EXPECT_EQ(LineOf(file, "two"), "two 3 0 10 20 30");
-    EXPECT_EQ(LineOf(file, "full"), "full 21 0 " + [] {
-                  std::string s;
-                  for (int i = 0; i < 19; ++i)
-                      s += "100 ";
-                  return s + "100";
-              }());
+    EXPECT_EQ(
+        LineOf(file, "full"), "full 21 0 " + [] {
+            std::string s;
+            for (int i = 0; i < 19; ++i)
+                s += "100 ";
+            return s + "100";
+        }());
     EXPECT_EQ(LineOf(file, "neg"), "neg 3 0 -100 -100 0");
 }
 

@@ -92,7 +92,8 @@ TEST(AddrDbFile, ReaderReadsRecordLinesAsFarAsTheyGo) {
     EXPECT_EQ(Resave("v1 1 2\r\nAB@X.COM 1 2 3\r\n"), "v1 1 2\r\nab@x.com 1 2 3\r\n");
     EXPECT_EQ(Resave("v1 0 0\r\nonly\r\nalso   \r\n\tlead 1 2\r\n"), "v1 0 0\r\nlead 1 2\r\n");
     EXPECT_EQ(Resave("v1 0 0\r\nab 1 2 x\r\n"), "v1 0 0\r\nab 1 2 0\r\n");
-    EXPECT_EQ(Resave("v1 0 0\r\nab 1 1 5\r\ncd 1 1\r\nAB 2 2\r\n"), "v1 0 0\r\nab 2 2\r\ncd 1 1\r\n")
+    EXPECT_EQ(Resave("v1 0 0\r\nab 1 1 5\r\ncd 1 1\r\nAB 2 2\r\n"),
+              "v1 0 0\r\nab 2 2\r\ncd 1 1\r\n")
         << "the later line for an address wins";
     EXPECT_EQ(Resave("v1 1 2\nab 1 2\ncd 3 4"), "v1 1 2\r\nab 1 2\r\ncd 3 4\r\n")
         << "LF line ends and no final line end";
@@ -240,8 +241,8 @@ TEST(AddrDbBadInput, BinaryJunkLoadsAndSavesAStableFile) {
         }
         const std::string once = Resave(junk);
         ASSERT_EQ(once.compare(0, 3, "v1 "), 0);
-        EXPECT_EQ(Resave(once), once) << "a saved file reads back to itself (round " << round
-                                      << ")";
+        EXPECT_EQ(Resave(once), once)
+            << "a saved file reads back to itself (round " << round << ")";
     }
 }
 
@@ -259,8 +260,7 @@ TEST(AddrDbBadInput, HugeLinesHugeNumbersAndManyScores) {
         EXPECT_EQ(db.Adjust("ab", 7), 6u);  // a long history of 7s: 0.9 x 7 on average, + 7
         ASSERT_EQ(db.Save(), 1);
     }
-    EXPECT_EQ(dir.Read(kFile),
-              "v1 2 1\r\nab 2 2 7 7 7 7 7 7 7 7 7 7 7 7 7 7 7 7 7 7 7 7\r\n");
+    EXPECT_EQ(dir.Read(kFile), "v1 2 1\r\nab 2 2 7 7 7 7 7 7 7 7 7 7 7 7 7 7 7 7 7 7 7 7\r\n");
 
     // A 10 MB line without a space, and numbers of every size.
     dir.Write(kFile, "v1 0 0\r\n" + std::string(10'000'000, 'q') +
