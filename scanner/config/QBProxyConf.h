@@ -28,7 +28,7 @@ constexpr int16_t kAlreadyPresent = 2;
 // last piece is taken as it stands (a text without any delimiter comes back
 // whole, spaces included). Empty pieces are kept.
 std::vector<std::string> SplitAtDelimiters(std::string_view text,
-                                            const std::vector<std::string>& delimiters);
+                                           const std::vector<std::string>& delimiters);
 
 class QBProxyConf {
   public:
@@ -54,7 +54,9 @@ class QBProxyConf {
     void Load();
     // Writes the server list into "outgoing_server" (dropped when empty) and saves the file.
     void Save();
-    void SetValue(std::string_view key, std::string value) { conf_.SetValue(key, std::move(value)); }
+    void SetValue(std::string_view key, std::string value) {
+        conf_.SetValue(key, std::move(value));
+    }
     void WriteValue(std::string_view key, std::string_view value) { conf_.WriteValue(key, value); }
 
     // Adds host:port: kHostBlank when the host is blank, kAlreadyPresent when
