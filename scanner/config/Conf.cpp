@@ -31,6 +31,24 @@ void AppendLine(std::string& out, std::string_view a, std::string_view b = {},
     out += "\r\n";
 }
 
+// Rewrites the lines of a configuration file into out: a blank line (spaces
+// only) becomes an empty line, a comment stays, a line without "=" is
+// dropped, and each entry line goes to entry(line, key, value).
+template <typename F>
+void RewriteLines(std::string_view content, std::string& out, F&& entry) {
+    lists::ForEachLine(content, [&](std::string_view line) {
+        if (text::TrimBlanks(line).empty()) {
+            AppendLine(out, "");
+        } else if (line[0] == '#') {
+            AppendLine(out, line);
+        } else {
+            std::string_view key, value;
+            if (SplitEntry(line, key, value))
+                entry(line, key, value);
+        }
+    });
+}
+
 void ShowWriteError(int32_t number, const std::string& description) {
     platform::ShowMessage(std::to_string(number) + " : " + description, lists::kProgramTitle,
                           platform::mb::kOk);
@@ -108,18 +126,7 @@ void Conf::Save() {
         return;
     std::string out;
     out.reserve(old->size() + 64);
-    lists::ForEachLine(*old, [&](std::string_view line) {
-        if (text::TrimBlanks(line).empty()) {
-            AppendLine(out, "");
-            return;
-        }
-        if (line[0] == '#') {
-            AppendLine(out, line);
-            return;
-        }
-        std::string_view key, value;
-        if (!SplitEntry(line, key, value))
-            return;
+    RewriteLines(*old, out, [&](std::string_view line, std::string_view key, std::string_view) {
         std::optional<std::string> held = values_.item(key);
         if (!held) {
             AppendLine(out, line);
@@ -146,18 +153,7 @@ void Conf::WriteValue(std::string_view key, std::string_view value) {
     std::string out;
     out.reserve(old->size() + key.size() + value.size() + 3);
     bool found = false;
-    lists::ForEachLine(*old, [&](std::string_view line) {
-        if (text::TrimBlanks(line).empty()) {
-            AppendLine(out, "");
-            return;
-        }
-        if (line[0] == '#') {
-            AppendLine(out, line);
-            return;
-        }
-        std::string_view fileKey, fileValue;
-        if (!SplitEntry(line, fileKey, fileValue))
-            return;
+    RewriteLines(*old, out, [&](std::string_view line, std::string_view fileKey, std::string_view) {
         if (fileKey == key) {
             AppendLine(out, fileKey, "=", value);
             found = true;

@@ -132,30 +132,12 @@ class SortedList {
 
     // The values of the live records in key order (element 0 is the first).
     std::vector<V> Items() {
-        std::vector<V> out;
-        if (live_ == 0)
-            return out;
-        SortIfNeeded();
-        out.reserve(live_);
-        for (int i = 0; i < used_; ++i) {
-            if (!slots_[i].deleted)
-                out.push_back(slots_[i].value);
-        }
-        return out;
+        return CollectLive<V>([](const Slot& s) -> const V& { return s.value; });
     }
 
     // The keys of the live records in key order, as they were added.
     std::vector<std::string> keys() {
-        std::vector<std::string> out;
-        if (live_ == 0)
-            return out;
-        SortIfNeeded();
-        out.reserve(live_);
-        for (int i = 0; i < used_; ++i) {
-            if (!slots_[i].deleted)
-                out.push_back(slots_[i].key);
-        }
-        return out;
+        return CollectLive<std::string>([](const Slot& s) -> const std::string& { return s.key; });
     }
 
     // Releases every record; the sort mode stays.
@@ -181,6 +163,21 @@ class SortedList {
         V value{};
         bool deleted = false;
     };
+
+    // field(slot) of every live slot in key order; an empty list is not sorted.
+    template <typename T, typename F>
+    std::vector<T> CollectLive(F&& field) {
+        std::vector<T> out;
+        if (live_ == 0)
+            return out;
+        SortIfNeeded();
+        out.reserve(live_);
+        for (int i = 0; i < used_; ++i) {
+            if (!slots_[i].deleted)
+                out.push_back(field(slots_[i]));
+        }
+        return out;
+    }
 
     double RequireNumber(std::string_view key) const {
         std::optional<double> n = ParseNumericKey(key);
