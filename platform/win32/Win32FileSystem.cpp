@@ -118,7 +118,8 @@ PathKind Win32FileSystem::Kind(const std::string& path) {
 
 int64_t Win32FileSystem::FileSize(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (path.empty() || IsDevice(path) || !::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
+    if (path.empty() || IsDevice(path) ||
+        !::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
         (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)))
         return -1;
     return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;

@@ -98,8 +98,9 @@ TEST(Win32FileSystem, AFileHeldOpenByAnotherHandle) {
 TEST(Win32FileSystem, DevicesAreNeverFiles) {
     TempFolder dir;
     Win32FileSystem fs;
-    for (const std::string& device : std::vector<std::string>{"NUL", "nul.txt", "C:\\CON", "prn", "aux.log", "COM1",
-                                     "lpt9.x", "\\\\.\\NUL", dir.WinPath() + "\\NUL"}) {
+    for (const std::string& device :
+         std::vector<std::string>{"NUL", "nul.txt", "C:\\CON", "prn", "aux.log", "COM1", "lpt9.x",
+                                  "\\\\.\\NUL", dir.WinPath() + "\\NUL"}) {
         std::string out = "old";
         EXPECT_FALSE(fs.ReadFile(device, out)) << device;
         EXPECT_EQ(out, "") << device;
@@ -109,7 +110,8 @@ TEST(Win32FileSystem, DevicesAreNeverFiles) {
         EXPECT_FALSE(fs.ReplaceFile(device, "x")) << device;
     }
     // Names that only begin like a device are ordinary.
-    for (const std::string& name : std::vector<std::string>{"NULL", "console", "COM10", "LPT0", "nu"}) {
+    for (const std::string& name :
+         std::vector<std::string>{"NULL", "console", "COM10", "LPT0", "nu"}) {
         EXPECT_TRUE(fs.ReplaceFile(dir.WinPath() + "\\" + name, "x")) << name;
         EXPECT_EQ(fs.Kind(dir.WinPath() + "\\" + name), PathKind::kFile) << name;
     }
