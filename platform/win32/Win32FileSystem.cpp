@@ -81,6 +81,16 @@ bool IsDevice(const std::string& path) {
            name[3] >= '1' && name[3] <= '9';
 }
 
+// A file that is there and has the read-only attribute. Windows itself
+// refuses to write, replace or delete such a file; the check is made here as
+// well so that the refusal does not depend on the account (Wine running as
+// root, for one, would write it).
+bool IsReadOnly(const std::string& path) {
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           (attributes & FILE_ATTRIBUTE_READONLY);
+}
+
 // A new, empty, uniquely named file in the folder of path, opened for
 // writing; its name goes to temp.
 HANDLE CreateTemporaryBeside(const std::string& path, std::string& temp) {
@@ -160,7 +170,7 @@ bool Win32FileSystem::ReadFile(const std::string& path, std::string& out) {
 }
 
 bool Win32FileSystem::ReplaceFile(const std::string& path, std::string_view content) {
-    if (path.empty() || IsSeparator(path.back()) || IsDevice(path))
+    if (path.empty() || IsSeparator(path.back()) || IsDevice(path) || IsReadOnly(path))
         return false;
     std::string temp;
     Handle file(CreateTemporaryBeside(path, temp));
@@ -184,7 +194,7 @@ bool Win32FileSystem::ReplaceFile(const std::string& path, std::string_view cont
 }
 
 bool Win32FileSystem::AppendFile(const std::string& path, std::string_view content) {
-    if (path.empty() || IsDevice(path))
+    if (path.empty() || IsDevice(path) || IsReadOnly(path))
         return false;
     // Others may hold the file open for reading or appending as well.
     Handle file(::CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -201,7 +211,7 @@ bool Win32FileSystem::CopyFile(const std::string& from, const std::string& to) {
 }
 
 bool Win32FileSystem::DeleteFile(const std::string& path) {
-    return !path.empty() && ::DeleteFileA(path.c_str()) != 0;
+    return !path.empty() && !IsReadOnly(path) && ::DeleteFileA(path.c_str()) != 0;
 }
 
 bool Win32FileSystem::CreateFolder(const std::string& path) {

@@ -1,5 +1,5 @@
-// What only the Windows file system does: the hidden and system attributes,
-// devices, and files that other handles hold open.
+// What only the Windows file system does: the hidden, system and read-only
+// attributes, devices, and files that other handles hold open.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -31,14 +31,11 @@ TEST(Win32FileSystem, HiddenAndSystemAttributesMakeAHiddenFile) {
     TempFolder dir;
     dir.Write("conf\\hidden", "h");
     dir.Write("conf\\system", "s");
-    dir.Write("conf\\readonly", "r");
     SetAttributes(dir / "conf\\hidden", FILE_ATTRIBUTE_HIDDEN);
     SetAttributes(dir / "conf\\system", FILE_ATTRIBUTE_SYSTEM);
-    SetAttributes(dir / "conf\\readonly", FILE_ATTRIBUTE_READONLY);
     Win32FileSystem fs;
     EXPECT_EQ(fs.Kind(dir.WinPath() + "\\conf\\hidden"), PathKind::kHiddenFile);
     EXPECT_EQ(fs.Kind(dir.WinPath() + "\\conf\\system"), PathKind::kHiddenFile);
-    EXPECT_EQ(fs.Kind(dir.WinPath() + "\\conf\\readonly"), PathKind::kFile);
     // A hidden folder is still a folder.
     SetAttributes(dir / "conf", FILE_ATTRIBUTE_HIDDEN);
     EXPECT_EQ(fs.Kind(dir.WinPath() + "\\conf"), PathKind::kFolder);
@@ -47,7 +44,6 @@ TEST(Win32FileSystem, HiddenAndSystemAttributesMakeAHiddenFile) {
     EXPECT_TRUE(fs.ReadFile(dir.WinPath() + "\\conf\\hidden", out));
     EXPECT_EQ(out, "h");
     EXPECT_EQ(fs.FileSize(dir.WinPath() + "\\conf\\system"), 1);
-    SetAttributes(dir / "conf\\readonly", FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST(Win32FileSystem, ForwardAndBackSlashesNameTheSameFile) {
@@ -70,6 +66,26 @@ TEST(Win32FileSystem, ReplaceKeepsTheHiddenAttribute) {
     EXPECT_EQ(dir.Read("list"), "new");
     EXPECT_EQ(fs.Kind(dir.WinPath() + "\\list"), PathKind::kHiddenFile);
     EXPECT_EQ(dir.Entries(), 1);
+}
+
+TEST(Win32FileSystem, ReadOnlyFilesAreNeitherWrittenNorDeleted) {
+    TempFolder dir;
+    dir.Write("list", "keep me");
+    SetAttributes(dir / "list", FILE_ATTRIBUTE_READONLY);
+    Win32FileSystem fs;
+    EXPECT_FALSE(fs.ReplaceFile(dir.WinPath() + "\\list", "lost"));
+    EXPECT_FALSE(fs.AppendFile(dir.WinPath() + "\\list", "lost"));
+    EXPECT_FALSE(fs.DeleteFile(dir.WinPath() + "\\list"));
+    dir.Write("source", "lost");
+    EXPECT_FALSE(fs.CopyFile(dir.WinPath() + "\\source", dir.WinPath() + "\\list"));
+    std::string out;
+    EXPECT_TRUE(fs.ReadFile(dir.WinPath() + "\\list", out)) << "it can still be read";
+    EXPECT_EQ(out, "keep me");
+    EXPECT_EQ(fs.Kind(dir.WinPath() + "\\list"), PathKind::kFile);
+    EXPECT_EQ(dir.Entries(), 2) << "no temporary file stays behind";
+    SetAttributes(dir / "list", FILE_ATTRIBUTE_NORMAL);
+    EXPECT_TRUE(fs.ReplaceFile(dir.WinPath() + "\\list", "new"));
+    EXPECT_EQ(dir.Read("list"), "new");
 }
 
 TEST(Win32FileSystem, AFileHeldOpenByAnotherHandle) {
