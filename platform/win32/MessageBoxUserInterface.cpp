@@ -18,9 +18,10 @@ bool MessageBoxUserInterface::Interactive() {
 int MessageBoxUserInterface::MessageBox(const std::string& text, const std::string& title,
                                         unsigned style) {
     const int answer = ::MessageBoxA(nullptr, text.c_str(), title.c_str(), style);
-    if (answer != 0)
+    if (answer >= IDOK && answer <= IDCONTINUE)
         return answer;
-    // The box could not be shown: answer as a user interface that cannot ask.
+    // The box could not be shown (0; Wine without a display answers -1):
+    // answer as a user interface that cannot ask.
     return (style & 0xF) == mb::kYesNo ? mb::kIdYes : mb::kIdOk;
 }
 

@@ -1,7 +1,7 @@
 // The operating system's file system (posix or Windows, whichever this is
 // built for) against a real temporary folder, and the in-memory double
 // against the same expectations where they share them. What only one system
-// has is tested in PosixFileSystemTest.cpp and Win32FileSystemTest.cpp.
+// has is tested in PosixFileSystemTest.cpp and Win32PlatformTest.cpp.
 #include <gtest/gtest.h>
 
 #include <filesystem>

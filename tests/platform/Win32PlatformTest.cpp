@@ -1,7 +1,8 @@
-// What only the Windows file system does: the hidden, system and read-only
-// attributes, devices, and files that other handles hold open.
+// What only the Windows file system does (the hidden, system and read-only
+// attributes, devices, files that other handles hold open), and message boxes.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -132,6 +133,19 @@ TEST(Win32FileSystem, DevicesAreNeverFiles) {
         EXPECT_EQ(fs.Kind(dir.WinPath() + "\\" + name), PathKind::kFile) << name;
     }
     EXPECT_EQ(dir.Entries(), 5);
+}
+
+// Under Wine without a display no box can be shown; the answer must still
+// come at once, and be the style's first button, so that a run without a
+// screen never waits for a person.
+TEST(MessageBoxUserInterface, AnswersTheFirstButtonWhenNoBoxCanBeShown) {
+    const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+    const bool wine = ntdll && ::GetProcAddress(ntdll, "wine_get_version");
+    if (!wine || std::getenv("DISPLAY"))
+        GTEST_SKIP() << "needs Wine without a display";
+    MessageBoxUserInterface ui;
+    EXPECT_EQ(ui.MessageBox("Replace the entry?", "Quellbox", mb::kYesNo), mb::kIdYes);
+    EXPECT_EQ(ui.MessageBox("LoadList Error", "Quellbox", mb::kOk | mb::kIconError), mb::kIdOk);
 }
 
 }  // namespace
