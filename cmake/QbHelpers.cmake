@@ -25,8 +25,33 @@ function(qb_add_gtest name)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main
                                         GTest::gmock)
   include(GoogleTest)
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)
+  if(NOT CMAKE_CROSSCOMPILING)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)
+  elseif(CMAKE_CROSSCOMPILING_EMULATOR)
+    # Listed when ctest runs, through the emulator (Wine), so that building
+    # needs no emulator.
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+                         PROPERTIES TIMEOUT 600)
+  endif()
+  # A cross build without an emulator only compiles and links its tests.
 endfunction()
+
+# qb_use_googletest(): the GTest:: targets. A native build takes the
+# installed package; a cross build for Windows compiles GoogleTest from the
+# sources Debian ships (QB_GTEST_SOURCE_DIR) with the cross compiler, without
+# the project's warning options.
+macro(qb_use_googletest)
+  if(CMAKE_CROSSCOMPILING AND WIN32)
+    set(QB_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources for cross builds")
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    get_directory_property(qb_saved_compile_options COMPILE_OPTIONS)
+    set_directory_properties(PROPERTIES COMPILE_OPTIONS "")
+    add_subdirectory(${QB_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+    set_directory_properties(PROPERTIES COMPILE_OPTIONS "${qb_saved_compile_options}")
+  else()
+    find_package(GTest REQUIRED)
+  endif()
+endmacro()
 
 # qb_add_fuzzer(NAME SOURCES... LIBS ...): a libFuzzer target, built only
 # with QB_FUZZ.

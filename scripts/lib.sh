@@ -19,13 +19,11 @@ qb_ensure_packages() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# The packages every build needs plus those each subsystem lists, one per line
-# ("#" starts a comment), in scripts/packages.d/*.txt.
-qb_ensure_build_packages() {
-  local root pkgs=()
-  root=$(qb_root)
-  local f line
-  for f in "$root"/scripts/packages.d/*.txt; do
+# qb_ensure_listed_packages FILE...: installs the packages the files name, one
+# per line ("#" starts a comment).
+qb_ensure_listed_packages() {
+  local pkgs=() f line
+  for f in "$@"; do
     [ -e "$f" ] || continue
     while IFS= read -r line || [ -n "$line" ]; do
       line=${line%%#*}
@@ -34,6 +32,13 @@ qb_ensure_build_packages() {
     done <"$f"
   done
   qb_ensure_packages "${pkgs[@]}"
+}
+
+# The packages every build needs plus those each subsystem lists in
+# scripts/packages.d/*.txt. (The Windows cross build's own list,
+# scripts/packages.d/windows.list, is installed by scripts/windows-test only.)
+qb_ensure_build_packages() {
+  qb_ensure_listed_packages "$(qb_root)"/scripts/packages.d/*.txt
 }
 
 # qb_build DIR [cmake options...]: configures (once) and builds into DIR.

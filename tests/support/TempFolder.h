@@ -1,11 +1,14 @@
 // A temporary folder on the real file system, removed with everything in it
-// when the object goes. Path() is a posix path; WinPath() the same folder as
-// the Windows-style text the system's code builds paths from.
+// when the object goes. Path() is the folder in the host's own notation
+// (posix: "/tmp/qbtest.x", Windows: "C:\...\Temp\qbtest.x"); WinPath() the
+// same folder as the Windows-style text the system's code builds paths from.
 #pragma once
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -15,10 +18,21 @@ namespace qb::test {
 class TempFolder {
   public:
     TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "qbtest.XXXXXX").string();
-        if (!::mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
+        // A name no other folder has: create_directory is false for one that exists.
+        const std::filesystem::path base = std::filesystem::temp_directory_path();
+        std::random_device seed;
+        std::mt19937_64 random(seed());
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            char name[32];
+            std::snprintf(name, sizeof name, "qbtest.%012llx",
+                          static_cast<unsigned long long>(random() & 0xFFFFFFFFFFFFull));
+            const std::filesystem::path candidate = base / name;
+            if (std::filesystem::create_directory(candidate)) {
+                path_ = candidate.string();
+                return;
+            }
+        }
+        throw std::runtime_error("no temporary folder could be created");
     }
     ~TempFolder() {
         std::error_code ec;
@@ -67,6 +81,14 @@ class TempFolder {
         return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
     bool Exists(const std::string& name) const { return std::filesystem::exists((*this) / name); }
+    // How many files and folders the folder itself holds (not counting deeper levels).
+    int Entries() const {
+        int n = 0;
+        for (auto it = std::filesystem::directory_iterator(path_);
+             it != std::filesystem::directory_iterator(); ++it)
+            ++n;
+        return n;
+    }
 
   private:
     std::string path_;

@@ -1,0 +1,232 @@
+#include "platform/win32/Win32FileSystem.h"
+
+#include <atomic>
+#include <cstdio>
+
+#include "common/Text.h"
+
+#include "platform/win32/WinApi.h"
+
+namespace qb::platform {
+
+namespace {
+
+bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+// Closes a handle when it goes out of scope.
+class Handle {
+  public:
+    explicit Handle(HANDLE h) : h_(h) {}
+    ~Handle() {
+        if (Valid())
+            ::CloseHandle(h_);
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+
+    bool Valid() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
+    HANDLE Get() const { return h_; }
+    // Closes now; false when closing failed (the last buffered write may be lost).
+    bool Close() {
+        const bool ok = ::CloseHandle(h_) != 0;
+        h_ = INVALID_HANDLE_VALUE;
+        return ok;
+    }
+
+  private:
+    HANDLE h_;
+};
+
+// Writes all of data, in pieces a DWORD can count.
+bool WriteAll(HANDLE h, std::string_view data) {
+    const char* p = data.data();
+    size_t left = data.size();
+    while (left > 0) {
+        const DWORD piece = left > (1u << 30) ? (1u << 30) : static_cast<DWORD>(left);
+        DWORD written = 0;
+        if (!::WriteFile(h, p, piece, &written, nullptr) || written == 0)
+            return false;
+        p += written;
+        left -= written;
+    }
+    return true;
+}
+
+// Where the last part of path (the file's own name) begins.
+size_t NameStart(const std::string& path) {
+    const size_t sep = path.find_last_of("\\/:");
+    return sep == std::string::npos ? 0 : sep + 1;
+}
+
+// A path that names a device rather than a file: the "\\.\" namespace, or
+// a reserved device name ("NUL", "con.txt", "C:\x\LPT1") in any folder.
+// Told by the name alone, as opening a device (a pipe, say) can act on it.
+bool IsDevice(const std::string& path) {
+    if (path.size() >= 4 && IsSeparator(path[0]) && IsSeparator(path[1]) && path[2] == '.' &&
+        IsSeparator(path[3]))
+        return true;
+    std::string_view name = std::string_view(path).substr(NameStart(path));
+    name = name.substr(0, name.find('.'));
+    while (!name.empty() && name.back() == ' ')
+        name.remove_suffix(1);
+    for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
+        if (text::EqualNoCase(name, device))
+            return true;
+    }
+    return name.size() == 4 &&
+           (text::EqualNoCase(name.substr(0, 3), "COM") ||
+            text::EqualNoCase(name.substr(0, 3), "LPT")) &&
+           name[3] >= '1' && name[3] <= '9';
+}
+
+// A file that is there and has the read-only attribute. Windows itself
+// refuses to write, replace or delete such a file; the check is made here as
+// well so that the refusal does not depend on the account (Wine running as
+// root, for one, would write it).
+bool IsReadOnly(const std::string& path) {
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           (attributes & FILE_ATTRIBUTE_READONLY);
+}
+
+// A new, empty, uniquely named file in the folder of path, opened for
+// writing; its name goes to temp.
+HANDLE CreateTemporaryBeside(const std::string& path, std::string& temp) {
+    static std::atomic<unsigned> counter{0};
+    const size_t start = NameStart(path);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[48];
+        std::snprintf(suffix, sizeof suffix, ".%lx-%lx.tmp",
+                      static_cast<unsigned long>(::GetCurrentProcessId()),
+                      static_cast<unsigned long>(counter.fetch_add(1) + ::GetTickCount()));
+        temp = path.substr(0, start) + "~" + path.substr(start) + suffix;
+        HANDLE h = ::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE || ::GetLastError() != ERROR_FILE_EXISTS)
+            return h;
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
+
+PathKind Win32FileSystem::Kind(const std::string& path) {
+    if (path.empty())
+        return PathKind::kMissing;
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return PathKind::kMissing;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return PathKind::kFolder;
+    if ((attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DEVICE)) ||
+        IsDevice(path))
+        return PathKind::kHiddenFile;
+    return PathKind::kFile;
+}
+
+int64_t Win32FileSystem::FileSize(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (path.empty() || IsDevice(path) ||
+        !::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)))
+        return -1;
+    return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+bool Win32FileSystem::ReadFile(const std::string& path, std::string& out) {
+    out.clear();
+    if (path.empty() || IsDevice(path))
+        return false;
+    // Others may go on reading, writing and even replacing the file meanwhile.
+    Handle file(::CreateFileA(path.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid())
+        return false;
+    LARGE_INTEGER size;
+    if (::GetFileType(file.Get()) != FILE_TYPE_DISK || !::GetFileSizeEx(file.Get(), &size))
+        return false;
+    // Read the size found now; a file that grows meanwhile is read to its end.
+    size_t have = 0;
+    out.resize(static_cast<size_t>(size.QuadPart));
+    for (;;) {
+        if (have == out.size())
+            out.resize(out.size() + 65536);
+        const size_t room = out.size() - have;
+        const DWORD piece = room > (1u << 30) ? (1u << 30) : static_cast<DWORD>(room);
+        DWORD got = 0;
+        if (!::ReadFile(file.Get(), out.data() + have, piece, &got, nullptr)) {
+            out.clear();
+            return false;
+        }
+        if (got == 0)
+            break;
+        have += got;
+    }
+    out.resize(have);
+    return true;
+}
+
+bool Win32FileSystem::ReplaceFile(const std::string& path, std::string_view content) {
+    if (path.empty() || IsSeparator(path.back()) || IsDevice(path) || IsReadOnly(path))
+        return false;
+    std::string temp;
+    Handle file(CreateTemporaryBeside(path, temp));
+    if (!file.Valid())
+        return false;
+    bool ok = WriteAll(file.Get(), content) && ::FlushFileBuffers(file.Get());
+    ok = file.Close() && ok;
+    // The replaced file keeps its hidden and system attributes, as a file
+    // rewritten in place would.
+    const DWORD old = ::GetFileAttributesA(path.c_str());
+    if (ok && old != INVALID_FILE_ATTRIBUTES && !(old & FILE_ATTRIBUTE_DIRECTORY) &&
+        (old & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
+        ok = ::SetFileAttributesA(temp.c_str(),
+                                  old & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0;
+    if (ok && ::MoveFileExA(temp.c_str(), path.c_str(),
+                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    ::SetFileAttributesA(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileA(temp.c_str());
+    return false;
+}
+
+bool Win32FileSystem::AppendFile(const std::string& path, std::string_view content) {
+    if (path.empty() || IsDevice(path) || IsReadOnly(path))
+        return false;
+    // Others may hold the file open for reading or appending as well.
+    Handle file(::CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid() || ::GetFileType(file.Get()) != FILE_TYPE_DISK)
+        return false;
+    const bool ok = WriteAll(file.Get(), content);
+    return file.Close() && ok;
+}
+
+bool Win32FileSystem::CopyFile(const std::string& from, const std::string& to) {
+    std::string content;
+    return ReadFile(from, content) && ReplaceFile(to, content);
+}
+
+bool Win32FileSystem::DeleteFile(const std::string& path) {
+    return !path.empty() && !IsReadOnly(path) && ::DeleteFileA(path.c_str()) != 0;
+}
+
+bool Win32FileSystem::CreateFolder(const std::string& path) {
+    if (path.empty())
+        return false;
+    // Create each level in turn. A level that cannot be created (the drive
+    // "C:", the "\\server\share" of a network path, one that exists) is
+    // passed over: whether the whole path is a folder afterwards decides.
+    for (size_t i = 1; i <= path.size(); ++i) {
+        if (i == path.size() || IsSeparator(path[i])) {
+            if (!IsSeparator(path[i - 1]))
+                ::CreateDirectoryA(path.substr(0, i).c_str(), nullptr);
+        }
+    }
+    return Kind(path) == PathKind::kFolder;
+}
+
+}  // namespace qb::platform

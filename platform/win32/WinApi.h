@@ -1,0 +1,21 @@
+// The Windows API for the win32 implementations of the platform services.
+// Include it from .cpp files in platform/win32/ only, after every other
+// header. windows.h defines function-like names as macros (DeleteFile,
+// CopyFile, ReplaceFile, MessageBox pick their -A or -W variant) that would
+// rename the members of the service interfaces; they are undefined here and
+// the code calls the explicit -A functions, which take the system's 8-bit
+// (Windows-1252) texts as they are.
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#undef CopyFile
+#undef DeleteFile
+#undef MessageBox
+#undef ReplaceFile
