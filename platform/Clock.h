@@ -15,7 +15,7 @@ struct LocalTime {
 };
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
 
     // The current local date and time.

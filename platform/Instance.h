@@ -7,7 +7,7 @@
 namespace qb::platform {
 
 class Instance {
-public:
+  public:
     virtual ~Instance() = default;
 
     // The folder that holds the program file, without a trailing separator,

@@ -7,14 +7,14 @@
 namespace qb::platform {
 
 class Library {
-public:
+  public:
     virtual ~Library() = default;
     // The address of the export, or null when the library has none of that name.
     virtual void* Symbol(const std::string& name) = 0;
 };
 
 class Libraries {
-public:
+  public:
     virtual ~Libraries() = default;
     // Loads the library file, looking in the program folder first and then
     // where the system looks for libraries. Null when it cannot be loaded.

@@ -7,7 +7,7 @@
 namespace qb::platform {
 
 class StatusWindow {
-public:
+  public:
     virtual ~StatusWindow() = default;
 
     // Shows the window without waiting for it.

@@ -9,7 +9,7 @@
 namespace qb::platform {
 
 class FakeInstance final : public Instance {
-public:
+  public:
     std::string folder = "C:\\Program Files\\Quellbox";
     std::string commandLine;
     bool sole = true;

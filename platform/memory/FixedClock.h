@@ -6,7 +6,7 @@
 namespace qb::platform {
 
 class FixedClock final : public Clock {
-public:
+  public:
     LocalTime now;
     LocalTime Now() override { return now; }
     std::string GeneralDate(const LocalTime& t) override { return UsGeneralDate(t); }

@@ -9,7 +9,7 @@
 namespace qb::platform {
 
 class RecordingStatusWindow final : public StatusWindow {
-public:
+  public:
     bool shown = false;
     bool closed = false;
     int pumps = 0;

@@ -13,7 +13,7 @@ namespace qb::platform {
 namespace {
 
 class PosixClock final : public Clock {
-public:
+  public:
     LocalTime Now() override {
         const time_t now = ::time(nullptr);
         struct tm tm;
@@ -23,7 +23,8 @@ public:
 
     std::string GeneralDate(const LocalTime& t) override {
         const char* pattern = std::getenv("GLEANWICK_DATE_FORMAT");
-        if (!pattern || !*pattern) return UsGeneralDate(t);
+        if (!pattern || !*pattern)
+            return UsGeneralDate(t);
         struct tm tm = {};
         tm.tm_year = t.year - 1900;
         tm.tm_mon = t.month - 1;

@@ -35,21 +35,24 @@ uint64_t Fnv1a(const std::string& s) {
 }
 
 class PosixInstance final : public Instance {
-public:
+  public:
     std::string ProgramFolder() override {
         std::string path(4096, '\0');
         const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
-        if (n <= 0) return ".";
+        if (n <= 0)
+            return ".";
         path.resize(static_cast<size_t>(n));
         const size_t slash = path.find_last_of('/');
-        if (slash == std::string::npos) return ".";
+        if (slash == std::string::npos)
+            return ".";
         return slash == 0 ? "/" : path.substr(0, slash);
     }
 
     std::string CommandLine() override {
         std::string line;
         for (const std::string& arg : Arguments()) {
-            if (!line.empty()) line += ' ';
+            if (!line.empty())
+                line += ' ';
             if (arg.find(' ') != std::string::npos || arg.empty()) {
                 line += '"' + arg + '"';
             } else {
@@ -60,7 +63,8 @@ public:
     }
 
     bool ClaimSoleInstance() override {
-        if (lockFd_ >= 0) return true;
+        if (lockFd_ >= 0)
+            return true;
         const char* runtime = std::getenv("XDG_RUNTIME_DIR");
         std::string folder = (runtime && *runtime) ? runtime : "/tmp";
         char name[96];
@@ -69,7 +73,8 @@ public:
                       static_cast<unsigned long long>(Fnv1a(ProgramFolder())));
         const std::string path = folder + name;
         const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd < 0) return true;  // no lock possible: let the run go on rather than never run
+        if (fd < 0)
+            return true;  // no lock possible: let the run go on rather than never run
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             ::close(fd);
             return false;
@@ -78,7 +83,7 @@ public:
         return true;
     }
 
-private:
+  private:
     int lockFd_ = -1;
 };
 

@@ -12,7 +12,7 @@ namespace qb::platform {
 namespace {
 
 class PosixLibrary final : public Library {
-public:
+  public:
     explicit PosixLibrary(void* handle) : handle_(handle) {}
     ~PosixLibrary() override { ::dlclose(handle_); }
     PosixLibrary(const PosixLibrary&) = delete;
@@ -20,7 +20,7 @@ public:
 
     void* Symbol(const std::string& name) override { return ::dlsym(handle_, name.c_str()); }
 
-private:
+  private:
     void* handle_;
 };
 
@@ -34,7 +34,7 @@ std::string PosixName(const std::string& fileName) {
 }
 
 class PosixLibraries final : public Libraries {
-public:
+  public:
     std::unique_ptr<Library> Load(const std::string& fileName) override {
         const std::string name = PosixName(fileName);
         void* handle = nullptr;
@@ -42,8 +42,10 @@ public:
             const std::string local = Program().ProgramFolder() + "/" + name;
             handle = ::dlopen(local.c_str(), RTLD_NOW | RTLD_LOCAL);
         }
-        if (!handle) handle = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (!handle) return nullptr;
+        if (!handle)
+            handle = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!handle)
+            return nullptr;
         return std::make_unique<PosixLibrary>(handle);
     }
 };

@@ -14,16 +14,18 @@ namespace qb::platform {
 namespace {
 
 class TerminalStatusWindow final : public StatusWindow {
-public:
+  public:
     void Show() override {
-        if (shown_) return;
+        if (shown_)
+            return;
         shown_ = true;
         std::cout << "Quellbox Tessaly" << std::endl;
     }
     void AddLine(const std::string& text) override { std::cout << text << std::endl; }
     void PumpEvents() override { std::cout.flush(); }
     void WaitForOk(bool okEnabled) override {
-        if (!::isatty(0)) return;
+        if (!::isatty(0))
+            return;
         std::cout << (okEnabled ? "[ OK ] Press Enter to close." : "Press Enter to close.")
                   << std::flush;
         std::string answer;
@@ -31,7 +33,7 @@ public:
     }
     void Close() override { std::cout.flush(); }
 
-private:
+  private:
     bool shown_ = false;
 };
 

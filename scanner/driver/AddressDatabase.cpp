@@ -59,10 +59,10 @@ void* AddressDatabaseLibrary::Resolve(const char* name) {
 }
 
 // Resolves the export on first use and keeps the address.
-#define QB_BIND(member) \
-    (exports_->member ? exports_->member \
-                      : (exports_->member = reinterpret_cast<decltype(exports_->member)>( \
-                             Resolve(#member))))
+#define QB_BIND(member)     \
+    (exports_->member       \
+         ? exports_->member \
+         : (exports_->member = reinterpret_cast<decltype(exports_->member)>(Resolve(#member))))
 
 AddrHandle AddressDatabaseLibrary::getSpamAddrH(const std::string& folder, uint32_t maxEntries) {
     auto fn = QB_BIND(getSpamAddrH);

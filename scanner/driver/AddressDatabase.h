@@ -21,7 +21,7 @@ namespace qb::driver {
 using AddrHandle = void*;
 
 class AddressDatabaseLibrary {
-public:
+  public:
     // fileName: the library's file name ("quelladdr.dll"; the platform maps it
     // to its own naming).
     explicit AddressDatabaseLibrary(std::string fileName);
@@ -36,7 +36,7 @@ public:
     int32_t getSpamAddrTo(AddrHandle handle, const std::string& address);
     int32_t addSpamAddrTo(AddrHandle handle, const std::string& address, uint32_t count);
 
-private:
+  private:
     void* Resolve(const char* name);
 
     std::string fileName_;

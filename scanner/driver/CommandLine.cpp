@@ -20,19 +20,23 @@ int Scan(const std::string& line, Start start, Visit visit) {
     int count = 0;
     for (char c : line) {
         if (!inArg) {
-            if (c == ' ') continue;
+            if (c == ' ')
+                continue;
             inArg = true;
             inQuotes = (c == '"');
             ++count;
-            if (!start(count)) return count;
-            if (!inQuotes && !visit(count, c)) return count;
+            if (!start(count))
+                return count;
+            if (!inQuotes && !visit(count, c))
+                return count;
             continue;
         }
         if (inQuotes ? c == '"' : c == ' ') {
             inArg = false;  // the closing character belongs to no argument
             continue;
         }
-        if (c != '"' && !visit(count, c)) return count;
+        if (c != '"' && !visit(count, c))
+            return count;
     }
     return count;
 }
@@ -51,7 +55,8 @@ std::string GetArg(int16_t n) {
     Scan(
         platform::Program().CommandLine(), [n](int index) { return index <= n; },
         [&arg, n](int index, char c) {
-            if (index == n) arg += c;
+            if (index == n)
+                arg += c;
             return true;
         });
     return arg;
@@ -61,16 +66,20 @@ void ParseCommandLine() {
     gShowStatus = false;
     const int16_t count = ArgCount();
     for (int16_t n = 1; n <= count; ++n) {
-        if (text::Lower(GetArg(n)) == "-show") gShowStatus = true;
+        if (text::Lower(GetArg(n)) == "-show")
+            gShowStatus = true;
     }
 }
 
 // Trims blanks, lowers the case, and drops a leading "<" and then a trailing ">".
 std::string FormatEmail(std::string address) {
     std::string a = text::Lower(text::TrimBlanks(address));
-    if (a.empty()) return a;
-    if (a.front() == '<') a.erase(0, 1);
-    if (!a.empty() && a.back() == '>') a.pop_back();
+    if (a.empty())
+        return a;
+    if (a.front() == '<')
+        a.erase(0, 1);
+    if (!a.empty() && a.back() == '>')
+        a.pop_back();
     return a;
 }
 

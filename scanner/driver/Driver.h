@@ -20,15 +20,15 @@ namespace qb::driver {
 
 // ---- Globals of the driver, one of each for the whole run ----------------
 
-extern int16_t gVerboseLevel;  // trace level; 8 or more writes the trace lines
-extern bool gShowStatus;       // started with "-show"
-extern int32_t gScanLimit;     // largest store file read, in bytes; 0 = no limit
+extern int16_t gVerboseLevel;                // trace level; 8 or more writes the trace lines
+extern bool gShowStatus;                     // started with "-show"
+extern int32_t gScanLimit;                   // largest store file read, in bytes; 0 = no limit
 extern std::string gStoreRoot;               // store root, ending in a backslash
 extern AddrHandle gAddrHandle;               // the address database handle
 extern std::string gBlockFolder_Filename;    // the block folder's .dbx file name
 extern std::string gApproveFolder_filename;  // the approve folder's .dbx file name
 
-extern std::unique_ptr<config::Conf> gConf;                // conf\quellbox.conf
+extern std::unique_ptr<config::Conf> gConf;                   // conf\quellbox.conf
 extern std::unique_ptr<lists::AddressList> gBlockedSenders;   // conf\blockedsenders
 extern std::unique_ptr<lists::AddressList> gApprovedSenders;  // conf\approvedsenders
 

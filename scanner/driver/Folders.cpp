@@ -19,7 +19,8 @@ std::string ConfiguredFolder(config::Conf& conf, const char* key) {
 
 void ReportMissingFolder(const std::string& name, const std::string& which) {
     ConsoleLog("Unable to find the folder " + name);
-    if (!gShowStatus) return;
+    if (!gShowStatus)
+        return;
     platform::Ui().MessageBox("Quellbox was attempting to scan your " + which +
                                   " folder in Outlook Express.  \r\n"
                                   "However we were unable to find the folder " +
@@ -34,14 +35,16 @@ std::string GetFolderFilename(std::string name) {
     Guarded("GetFolderFilename", [&] {
         oe::CDbx dbx;
         const std::string folders = gStoreRoot + "Folders.dbx";
-        if (Tracing()) ConsoleLog("folders.dbx = " + folders);
+        if (Tracing())
+            ConsoleLog("folders.dbx = " + folders);
         if (!dbx.openFile(folders, false)) {
             StatusMessage("Unable to open " + folders);
             ConsoleLog("Unable to open " + folders);
             return;
         }
         for (const auto& folder : dbx.Folders()) {
-            if (Tracing()) ConsoleLog(folder->Name() + ":" + folder->FileName());
+            if (Tracing())
+                ConsoleLog(folder->Name() + ":" + folder->FileName());
             const std::string display = text::Lower(folder->Name());
             if (name == display && text::Lower(folder->FileName()).starts_with(display)) {
                 result = folder->FileName();

@@ -22,6 +22,8 @@ AddressDatabaseLibrary& AddrLib() {
     return library;
 }
 
-std::string ProgramFolder() { return platform::Program().ProgramFolder(); }
+std::string ProgramFolder() {
+    return platform::Program().ProgramFolder();
+}
 
 }  // namespace qb::driver

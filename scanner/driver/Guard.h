@@ -26,11 +26,14 @@ bool Guarded(const char* procedure, Body&& body) {
 // run-time error for an unset object, which ends the procedure that needs it.
 template <class T>
 T& Need(const std::unique_ptr<T>& global) {
-    if (!global) throw RunError(91, "Gleanwick", "Object variable or With block variable not set");
+    if (!global)
+        throw RunError(91, "Gleanwick", "Object variable or With block variable not set");
     return *global;
 }
 
 // Trace lines are written at level 8 or more.
-inline bool Tracing() { return gVerboseLevel >= 8; }
+inline bool Tracing() {
+    return gVerboseLevel >= 8;
+}
 
 }  // namespace qb::driver

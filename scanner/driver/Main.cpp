@@ -24,12 +24,15 @@ namespace {
 // is no whole number within the 16-bit range, gives 0: the level decides
 // only how much is written, so a mistyped value must not stop the run.
 int16_t TraceLevelFrom(const std::optional<std::string>& value) {
-    if (!value) return 0;
+    if (!value)
+        return 0;
     const std::string text(qb::text::TrimBlanks(*value));
-    if (text.empty()) return 0;
+    if (text.empty())
+        return 0;
     char* end = nullptr;
     const long level = std::strtol(text.c_str(), &end, 10);
-    if (*end != '\0' || level < -32768 || level > 32767) return 0;
+    if (*end != '\0' || level < -32768 || level > 32767)
+        return 0;
     return static_cast<int16_t>(level);
 }
 
@@ -49,7 +52,8 @@ int32_t ScanLimitFrom(const std::string& value) {
         throw OverflowError("InitializeObjects");
     }
     const int64_t bytes = static_cast<int64_t>(megabytes) * 1024 * 1024;
-    if (bytes < INT32_MIN || bytes > INT32_MAX) throw OverflowError("InitializeObjects");
+    if (bytes < INT32_MIN || bytes > INT32_MAX)
+        throw OverflowError("InitializeObjects");
     return static_cast<int32_t>(bytes);
 }
 
@@ -62,7 +66,8 @@ void InstallReporting() {
 }
 
 void PumpStatusWindow() {
-    if (gShowStatus) platform::Status().PumpEvents();
+    if (gShowStatus)
+        platform::Status().PumpEvents();
 }
 
 }  // namespace
@@ -104,29 +109,36 @@ std::string GetLastUserID() {
 
 void BlockedSenders(const std::vector<std::string>& list, int32_t count) {
     Guarded("BlockedSenders", [&] {
-        if (count == 0) return;
+        if (count == 0)
+            return;
         lists::AddressList& blocked = Need(gBlockedSenders);
         for (int32_t i = 1; i <= count; ++i) {
             const std::string a = FormatEmail(list.at(static_cast<size_t>(i)));
-            if (!blocked.Exists(a)) blocked.Add(a);
+            if (!blocked.Exists(a))
+                blocked.Add(a);
         }
         blocked.Save();
     });
 }
 
 bool Main() {
-    if (!platform::Program().ClaimSoleInstance()) return false;
+    if (!platform::Program().ClaimSoleInstance())
+        return false;
     InstallReporting();
-    if (ArgCount() > 0) ParseCommandLine();
+    if (ArgCount() > 0)
+        ParseCommandLine();
     InitializeObjects();
 
     gVerboseLevel = TraceLevelFrom(gConf ? gConf->GetValue("dbg_verbose_level") : std::nullopt);
-    if (Tracing()) ConsoleLog("dbg_verbose_level = " + std::to_string(gVerboseLevel));
-    if (gShowStatus) platform::Status().Show();
+    if (Tracing())
+        ConsoleLog("dbg_verbose_level = " + std::to_string(gVerboseLevel));
+    if (gShowStatus)
+        platform::Status().Show();
 
     const bool ok = Guarded("Main", [] {
         auto identity = std::make_unique<oe::OEIdentity>();
-        if (Tracing()) ConsoleLog("identity = " + GetLastUserID());
+        if (Tracing())
+            ConsoleLog("identity = " + GetLastUserID());
         gAddrHandle = AddrLib().getSpamAddrH(ProgramFolder() + "\\conf", 5000);
         identity->Identity(GetLastUserID());
         gStoreRoot = identity->StoreRoot() + "\\";
@@ -134,7 +146,8 @@ bool Main() {
         StatusMessage("Importing Outlook Express block list ...");
 
         std::vector<std::string> items{std::string()};  // 1-based: slot 0 unused
-        for (std::string& entry : identity->BlockedListItems()) items.push_back(std::move(entry));
+        for (std::string& entry : identity->BlockedListItems())
+            items.push_back(std::move(entry));
         BlockedSenders(items, identity->BlockedListCount());
         if (Tracing()) {
             ConsoleLog("gStoreRoot = " + gStoreRoot);
@@ -145,23 +158,27 @@ bool Main() {
         PumpStatusWindow();
         StatusMessage("Scanning Inbox ...");
         PreviousFrom(gStoreRoot + GetFolderFilename("inbox"));
-        if (Tracing()) ConsoleLog("Processed Inbox");
+        if (Tracing())
+            ConsoleLog("Processed Inbox");
 
         PumpStatusWindow();
         StatusMessage("Scanning Sent Items ...");
         ScanNewSentEmails(gStoreRoot + GetFolderFilename("sent items"));
-        if (Tracing()) ConsoleLog("Processed Sent Items");
+        if (Tracing())
+            ConsoleLog("Processed Sent Items");
 
         PumpStatusWindow();
         GetBlockApproveFiles();
 
         StatusMessage("Scanning approve folder ...");
         ScanCaughtLegit(gStoreRoot + gApproveFolder_filename);
-        if (Tracing()) ConsoleLog("Processed approve folder");
+        if (Tracing())
+            ConsoleLog("Processed approve folder");
 
         StatusMessage("Scanning block folder ...");
         ScanUncaughtSpam(gStoreRoot + gBlockFolder_Filename);
-        if (Tracing()) ConsoleLog("Processed block folder");
+        if (Tracing())
+            ConsoleLog("Processed block folder");
 
         identity.reset();
         AddrLib().freeSpamAddrH(gAddrHandle);
@@ -169,7 +186,8 @@ bool Main() {
         CleanUp();
         StatusMessage("Outlook Express scan finished.");
     });
-    if (!ok) CleanUp();
+    if (!ok)
+        CleanUp();
 
     if (gShowStatus) {
         // The window stays until the user is done with it: after a full run

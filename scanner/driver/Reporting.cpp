@@ -32,7 +32,8 @@ void ConsoleLog(const std::string& text) {
 }
 
 void StatusMessage(const std::string& text) {
-    if (!gShowStatus) return;
+    if (!gShowStatus)
+        return;
     platform::Status().AddLine(text);
 }
 

@@ -33,7 +33,8 @@ bool ScanSwitchOn(const char* name) {
 // trailing separators give empty elements.
 std::vector<std::string> SplitAddresses(const std::string& field) {
     std::vector<std::string> elements;
-    if (field.empty()) return elements;
+    if (field.empty())
+        return elements;
     size_t start = 0;
     for (;;) {
         const size_t semi = field.find(';', start);
@@ -96,9 +97,11 @@ struct FolderScan {
 // The folder harvest common to both scans. Counters are 32-bit, so folders
 // and state files of any size are harvested.
 void HarvestFolder(const FolderScan& scan, const std::string& dbx_file) {
-    if (scan.approve && Tracing()) ConsoleLog("ScanCaughtLegit : dbx_file = " + dbx_file);
+    if (scan.approve && Tracing())
+        ConsoleLog("ScanCaughtLegit : dbx_file = " + dbx_file);
     Guarded(scan.procedure, [&] {
-        if (!scan.approve && Tracing()) ConsoleLog("ScanUncaughtSpam : dbx_file = " + dbx_file);
+        if (!scan.approve && Tracing())
+            ConsoleLog("ScanUncaughtSpam : dbx_file = " + dbx_file);
         lists::AddressList& target = Need(scan.target);
         lists::AddressList& approved = Need(gApprovedSenders);
         lists::AddressList& blocked = Need(gBlockedSenders);
@@ -126,16 +129,20 @@ void HarvestFolder(const FolderScan& scan, const std::string& dbx_file) {
             }
             for (const std::string& element : SplitAddresses(email->SenderEMail())) {
                 const std::string a = FormatEmail(element);
-                if (!scan.approve && scanSet.Exists(a)) continue;
-                if (!scan.approve) scanSet.Add(a, 0);
+                if (!scan.approve && scanSet.Exists(a))
+                    continue;
+                if (!scan.approve)
+                    scanSet.Add(a, 0);
                 const bool listed = approved.Exists(a) || blocked.Exists(a) ||
                                     DomainListed(a, blocked) || DomainListed(a, approved);
                 if (!listed) {
                     target.Add(a);
-                    if (!state.Exists(a)) state.Add(a);
+                    if (!state.Exists(a))
+                        state.Add(a);
                 }
                 if (scan.approve) {
-                    if (!scanSet.Exists(a)) scanSet.Add(a, 0);
+                    if (!scanSet.Exists(a))
+                        scanSet.Add(a, 0);
                     if (AddrLib().getSpamAddrTo(gAddrHandle, a) == 0) {
                         AddrLib().addSpamAddrTo(gAddrHandle, a, 1);
                     }
@@ -144,20 +151,23 @@ void HarvestFolder(const FolderScan& scan, const std::string& dbx_file) {
         }
 
         if (!scan.approve && Tracing()) {
-            ConsoleLog(
-                "Remove emails that have been removed from uncaught folder since last scan");
+            ConsoleLog("Remove emails that have been removed from uncaught folder since last scan");
         }
         const std::optional<std::string> keep = conf.GetValue("oe_save_scanned_addresses");
         if (!(keep && *keep == "yes")) {
             const std::vector<std::string> owed = state.Items();
             for (const std::string& address : owed) {
-                if (scanSet.Exists(address)) continue;
-                if (state.Exists(address)) state.Remove(address);
-                if (target.Exists(address)) target.Remove(address);
+                if (scanSet.Exists(address))
+                    continue;
+                if (state.Exists(address))
+                    state.Remove(address);
+                if (target.Exists(address))
+                    target.Remove(address);
             }
         }
 
-        if (!scan.approve && Tracing()) ConsoleLog("Create new oe_block file from current_scan");
+        if (!scan.approve && Tracing())
+            ConsoleLog("Create new oe_block file from current_scan");
         StatusMessage(scan.statusLine + std::to_string(scanSet.Count()));
         WriteScanCount(scan.registryValue, scanSet.Count());
 
@@ -175,9 +185,11 @@ void HarvestFolder(const FolderScan& scan, const std::string& dbx_file) {
 
 void PreviousFrom(std::string dbx_file) {
     Guarded("PreviousFrom", [&] {
-        if (!ScanSwitchOn("OEScanInbox")) return;
+        if (!ScanSwitchOn("OEScanInbox"))
+            return;
         oe::CDbx dbx;
-        if (Tracing()) ConsoleLog("PreviousFrom : dbx_file = " + dbx_file);
+        if (Tracing())
+            ConsoleLog("PreviousFrom : dbx_file = " + dbx_file);
         if (!dbx.openFile(dbx_file, false)) {
             StatusMessage("Unable to open Inbox");
             ConsoleLog("Unable to open Inbox");
@@ -186,7 +198,8 @@ void PreviousFrom(std::string dbx_file) {
         const platform::LocalTime now = platform::Time().Now();
         const int64_t nowHour = HourNumber(now.year, now.month, now.day, now.hour);
         for (const auto& email : dbx.EMails()) {
-            if (nowHour - MailHour(email->MailDate()) <= 24) continue;
+            if (nowHour - MailHour(email->MailDate()) <= 24)
+                continue;
             for (const std::string& element : SplitAddresses(email->SenderEMail())) {
                 const std::string a = FormatEmail(element);
                 if (AddrLib().getSpamAddrFrom(gAddrHandle, a) == 0) {
@@ -199,9 +212,11 @@ void PreviousFrom(std::string dbx_file) {
 
 void ScanNewSentEmails(std::string dbx_file) {
     Guarded("ScanNewSentEmails", [&] {
-        if (!ScanSwitchOn("OEScanSent")) return;
+        if (!ScanSwitchOn("OEScanSent"))
+            return;
         oe::CDbx dbx;
-        if (Tracing()) ConsoleLog("ScanNewSentEmails : dbx_file = " + dbx_file);
+        if (Tracing())
+            ConsoleLog("ScanNewSentEmails : dbx_file = " + dbx_file);
         if (!dbx.openFile(dbx_file, false)) {
             StatusMessage("Unable to open Sent Items folder.");
             ConsoleLog("Unable to open Sent Items folder.");
@@ -213,7 +228,8 @@ void ScanNewSentEmails(std::string dbx_file) {
         sent.Load();
         for (const auto& email : dbx.EMails()) {
             const std::string key = std::to_string(email->Id());
-            if (sent.Exists(key)) continue;
+            if (sent.Exists(key))
+                continue;
             for (const std::string& element : SplitAddresses(email->RecipientEMail())) {
                 AddrLib().addSpamAddrTo(gAddrHandle, FormatEmail(element), 1);
             }
@@ -224,10 +240,10 @@ void ScanNewSentEmails(std::string dbx_file) {
 }
 
 void ScanCaughtLegit(std::string dbx_file) {
-    HarvestFolder({true, "ScanCaughtLegit", "oesas", gApprovedSenders,
-                   "Approved addresses added : ", "oe_scan_approve",
-                   "Unable to open approve folder."},
-                  dbx_file);
+    HarvestFolder(
+        {true, "ScanCaughtLegit", "oesas", gApprovedSenders,
+         "Approved addresses added : ", "oe_scan_approve", "Unable to open approve folder."},
+        dbx_file);
 }
 
 void ScanUncaughtSpam(std::string dbx_file) {

@@ -8,11 +8,12 @@ namespace qb::driver {
 namespace {
 
 class CommandLine : public ::testing::Test {
-protected:
+  protected:
     void Use(const std::string& line) { program.commandLine = line; }
     std::vector<std::string> Args() {
         std::vector<std::string> args;
-        for (int16_t n = 1; n <= ArgCount(); ++n) args.push_back(GetArg(n));
+        for (int16_t n = 1; n <= ArgCount(); ++n)
+            args.push_back(GetArg(n));
         return args;
     }
 

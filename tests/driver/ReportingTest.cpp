@@ -11,7 +11,7 @@ namespace qb::driver {
 namespace {
 
 class Reporting : public ::testing::Test {
-protected:
+  protected:
     Reporting() {
         program.folder = "C:\\Quellbox";
         clock.now = {2003, 6, 23, 11, 20, 52};

@@ -24,7 +24,7 @@ struct RunResult {
 };
 
 class ProgramFolder {
-public:
+  public:
     // Copies the program and the library (copies, not links: the program
     // finds its folder through its own file).
     ProgramFolder(const std::string& program, const std::string& library) {
@@ -51,7 +51,8 @@ public:
                   std::chrono::seconds timeout = std::chrono::seconds(120)) const {
         RunResult result;
         int pipeFd[2];
-        if (::pipe(pipeFd) != 0) return result;
+        if (::pipe(pipeFd) != 0)
+            return result;
         const std::string program = dir_ / "Gleanwick";
         const pid_t child = ::fork();
         if (child == 0) {
@@ -64,13 +65,16 @@ public:
             std::vector<std::string> argStore{program};
             argStore.insert(argStore.end(), args.begin(), args.end());
             std::vector<char*> argv;
-            for (std::string& a : argStore) argv.push_back(a.data());
+            for (std::string& a : argStore)
+                argv.push_back(a.data());
             argv.push_back(nullptr);
             std::vector<std::string> envStore;
-            for (char** e = environ; *e; ++e) envStore.emplace_back(*e);
+            for (char** e = environ; *e; ++e)
+                envStore.emplace_back(*e);
             envStore.insert(envStore.end(), env.begin(), env.end());
             std::vector<char*> envp;
-            for (std::string& e : envStore) envp.push_back(e.data());
+            for (std::string& e : envStore)
+                envp.push_back(e.data());
             envp.push_back(nullptr);
             ::execve(program.c_str(), argv.data(), envp.data());
             ::_exit(127);
@@ -82,9 +86,11 @@ public:
         for (;;) {
             char buf[4096];
             ssize_t n;
-            while ((n = ::read(pipeFd[0], buf, sizeof buf)) > 0) result.output.append(buf, n);
+            while ((n = ::read(pipeFd[0], buf, sizeof buf)) > 0)
+                result.output.append(buf, n);
             const pid_t done = ::waitpid(child, &status, WNOHANG);
-            if (done == child) break;
+            if (done == child)
+                break;
             if (std::chrono::steady_clock::now() > deadline) {
                 ::kill(child, SIGKILL);
                 ::waitpid(child, &status, 0);
@@ -95,7 +101,8 @@ public:
         }
         char buf[4096];
         ssize_t n;
-        while ((n = ::read(pipeFd[0], buf, sizeof buf)) > 0) result.output.append(buf, n);
+        while ((n = ::read(pipeFd[0], buf, sizeof buf)) > 0)
+            result.output.append(buf, n);
         ::close(pipeFd[0]);
         result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         return result;
@@ -106,11 +113,13 @@ public:
     std::vector<std::string> ConsoleLines() const {
         std::vector<std::string> lines;
         const std::string log = Read("console.txt");
-        if (log == "<missing>") return lines;
+        if (log == "<missing>")
+            return lines;
         size_t start = 0;
         while (start < log.size()) {
             size_t end = log.find("\r\n", start);
-            if (end == std::string::npos) end = log.size();
+            if (end == std::string::npos)
+                end = log.size();
             std::string line = log.substr(start, end - start);
             const size_t sep = line.find(" : ");
             if (sep != std::string::npos && line.find('/') < sep && line.find(':') < sep &&
@@ -123,7 +132,7 @@ public:
         return lines;
     }
 
-private:
+  private:
     TempFolder dir_;
 };
 

@@ -52,7 +52,7 @@ struct Record {
 };
 
 class Scenario {
-public:
+  public:
     Scenario() : program_(GLEANWICK_PATH, QUELLADDR_PATH) {}
 
     ProgramFolder& Program() { return program_; }
@@ -82,7 +82,8 @@ public:
             f.id = r.id;
             f.parentId = r.parent;
             f.name = r.name;
-            if (!r.file.empty()) f.fileName = r.file;
+            if (!r.file.empty())
+                f.fileName = r.file;
             folders.push_back(f);
         }
         program_.Write("store/Folders.dbx", dbx_::FolderFile(folders));
@@ -131,19 +132,22 @@ public:
         std::string line;
         bool inKey = false;
         while (std::getline(in, line)) {
-            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
             if (!line.empty() && line[0] == '[') {
                 inKey = line == "[HKEY_LOCAL_MACHINE\\Software\\Ferrowin Tessaly Desktop Client]";
                 continue;
             }
-            if (inKey && line.rfind("\"" + name + "\"=", 0) == 0) return line;
+            if (inKey && line.rfind("\"" + name + "\"=", 0) == 0)
+                return line;
         }
         return "";
     }
 
-private:
+  private:
     void WriteRegistry() {
-        if (program_.Exists("registry.reg")) return;  // later runs keep what the first left
+        if (program_.Exists("registry.reg"))
+            return;  // later runs keep what the first left
         std::string reg = "REGEDIT4\r\n\r\n";
         reg += "[HKEY_CURRENT_USER\\Identities]\r\n\"Last User ID\"=\"" + std::string(kIdentity) +
                "\"\r\n\r\n";
@@ -152,7 +156,8 @@ private:
         reg += id + "\\Software\\Microsoft\\Outlook Express\\5.0]\r\n\"Store Root\"=\"" +
                StorePath() + "\"\r\n\r\n";
         for (size_t i = 0; i < oeBlocked_.size(); ++i) {
-            reg += id + "\\Software\\Microsoft\\Outlook Express\\5.0\\Block Senders\\Mail\\Criteria\\" +
+            reg += id +
+                   "\\Software\\Microsoft\\Outlook Express\\5.0\\Block Senders\\Mail\\Criteria\\" +
                    std::to_string(i) + "]\r\n\"Value\"=\"" + oeBlocked_[i] + "\"\r\n\r\n";
         }
         reg += "[HKEY_LOCAL_MACHINE\\Software\\Ferrowin Tessaly Desktop Client]\r\n";

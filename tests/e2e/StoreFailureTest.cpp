@@ -23,6 +23,7 @@ bool Has(const Lines& lines, const std::string& line) {
 
 TEST(StoreFailure, MissingFolderListReportsEveryLookupAndEveryScan) {
     Scenario s;
+    std::filesystem::create_directories(s.StorePath());  // a store folder without files
     s.Conf("oe_block_folder=Junk\r\noe_approve_folder=Good\r\n");
     const RunResult run = s.Run();
     EXPECT_EQ(run.exitCode, 0);

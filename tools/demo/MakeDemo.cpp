@@ -82,7 +82,8 @@ int main(int argc, char** argv) {
         f.id = id;
         f.parentId = parent;
         f.name = name;
-        if (*file) f.fileName = file;
+        if (*file)
+            f.fileName = file;
         folders.push_back(f);
     };
     folder(0, 0, "Outlook Express", "");
@@ -100,11 +101,12 @@ int main(int argc, char** argv) {
                             Received(2, "<news@list.example>", "Weekly digest", 49),
                             Received(3, "mum@family.example", "Photos", 26),
                             Received(4, "newcomer@fresh.example", "Hello there", 2)}));
-    Write(root + "/store/Sent Items.dbx",
-          dbx::MessageFile({Sent(101, "anna@friends.example", "Re: Lunch on Friday?"),
-                            Sent(102, "boss@work.example;colleague@work.example;Anna@friends.example",
-                                 "Minutes"),
-                            Sent(103, "plumber@trade.example", "Leaking tap")}));
+    Write(
+        root + "/store/Sent Items.dbx",
+        dbx::MessageFile(
+            {Sent(101, "anna@friends.example", "Re: Lunch on Friday?"),
+             Sent(102, "boss@work.example;colleague@work.example;Anna@friends.example", "Minutes"),
+             Sent(103, "plumber@trade.example", "Leaking tap")}));
     Write(root + "/store/Not Spam.dbx",
           dbx::MessageFile({Received(201, "offers@shop.example", "Your order has shipped", 10),
                             Received(202, "cousin@family.example", "Party", 100)}));
@@ -127,8 +129,9 @@ int main(int argc, char** argv) {
                "\\Software\\Microsoft\\Outlook Express\\5.0\\Block Senders\\Mail\\Criteria\\" +
                std::to_string(i) + "]\r\n\"Value\"=\"" + blocked[i] + "\"\r\n\r\n";
     }
-    reg += "[HKEY_LOCAL_MACHINE\\Software\\Ferrowin Tessaly Desktop Client]\r\n"
-           "\"OEScanInbox\"=\"1\"\r\n\"OEScanSent\"=\"1\"\r\n\r\n";
+    reg +=
+        "[HKEY_LOCAL_MACHINE\\Software\\Ferrowin Tessaly Desktop Client]\r\n"
+        "\"OEScanInbox\"=\"1\"\r\n\"OEScanSent\"=\"1\"\r\n\r\n";
     Write(root + "/registry.reg", reg);
     std::printf("Demo program folder laid out in %s\n", root.c_str());
     return 0;
