@@ -3,7 +3,14 @@
 // the database only through these function pointers.
 #pragma once
 
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -23,9 +30,15 @@ class QuellAddrLibrary {
     }
 
     explicit QuellAddrLibrary(const std::string& file) {
+#if defined(_WIN32)
+        module_ = ::LoadLibraryA(file.c_str());
+        if (!module_)
+            throw std::runtime_error("cannot load " + file);
+#else
         module_ = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (!module_)
             throw std::runtime_error("cannot load " + file + ": " + ::dlerror());
+#endif
         Bind(getSpamAddrH, "getSpamAddrH");
         Bind(freeSpamAddrH, "freeSpamAddrH");
         Bind(getSpamAddrScore, "getSpamAddrScore");
@@ -39,7 +52,15 @@ class QuellAddrLibrary {
         Bind(getSpamAddrTo, "getSpamAddrTo");
         Bind(getSpamAddrHTotals, "getSpamAddrHTotals");
     }
-    ~QuellAddrLibrary() { ::dlclose(module_); }
+#if defined(_WIN32)
+    ~QuellAddrLibrary() {
+        ::FreeLibrary(module_);
+    }
+#else
+    ~QuellAddrLibrary() {
+        ::dlclose(module_);
+    }
+#endif
     QuellAddrLibrary(const QuellAddrLibrary&) = delete;
     QuellAddrLibrary& operator=(const QuellAddrLibrary&) = delete;
 
@@ -59,13 +80,24 @@ class QuellAddrLibrary {
   private:
     template <typename F>
     void Bind(F& function, const char* name) {
+#if defined(_WIN32)
+        const FARPROC symbol = ::GetProcAddress(module_, name);
+        if (!symbol)
+            throw std::runtime_error(std::string("missing export ") + name);
+        function = reinterpret_cast<F>(reinterpret_cast<void (*)()>(symbol));
+#else
         void* symbol = ::dlsym(module_, name);
         if (!symbol)
             throw std::runtime_error(std::string("missing export ") + name);
         function = reinterpret_cast<F>(symbol);
+#endif
     }
 
+#if defined(_WIN32)
+    HMODULE module_;
+#else
     void* module_;
+#endif
 };
 
 // One open handle, released when the object goes (unless released earlier

@@ -3,8 +3,14 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include "platform/Environment.h"
+#include "platform/Platform.h"
 #include "platform/memory/MemoryEnvironment.h"
+#if defined(_WIN32)
+#include "platform/win32/WinApi.h"
+#else
 #include "platform/posix/PosixEnvironment.h"
+#endif
 
 namespace qb::platform {
 namespace {
@@ -26,6 +32,27 @@ TEST(Environment, ExpandsDefinedReferencesAndKeepsTheRest) {
                                                        "LONG=" + std::string(3000, 'x')}));
 }
 
+#if defined(_WIN32)
+TEST(Environment, WindowsExpandsThroughTheSystem) {
+    ASSERT_TRUE(::SetEnvironmentVariableA("QB_TEST_VARIABLE", "value"));
+    ::SetEnvironmentVariableA("QB_TEST_UNDEFINED", nullptr);
+    Environment& env = DefaultEnvironment();
+    EXPECT_EQ(env.Expand("[%qb_test_variable%][%QB_TEST_UNDEFINED%]"),
+              "[value][%QB_TEST_UNDEFINED%]");
+    // Longer than any fixed buffer would hold.
+    const std::string longValue(5000, 'x');
+    ASSERT_TRUE(::SetEnvironmentVariableA("QB_TEST_LONG", longValue.c_str()));
+    EXPECT_EQ(env.Expand("%QB_TEST_LONG%-%QB_TEST_LONG%"), longValue + "-" + longValue);
+    bool found = false;
+    for (const std::string& e : env.Entries())
+        found = found || e == "QB_TEST_VARIABLE=value";
+    EXPECT_TRUE(found);
+    EXPECT_TRUE(env.NtFamily());
+    EXPECT_FALSE(env.UserName().empty());
+    ::SetEnvironmentVariableA("QB_TEST_VARIABLE", nullptr);
+    ::SetEnvironmentVariableA("QB_TEST_LONG", nullptr);
+}
+#else
 TEST(Environment, PosixUsesTheProcessEnvironment) {
     ::setenv("QB_TEST_VARIABLE", "value", 1);
     ::unsetenv("QB_TEST_UNDEFINED");
@@ -43,6 +70,7 @@ TEST(Environment, PosixUsesTheProcessEnvironment) {
     EXPECT_FALSE(env.UserName().empty());
     ::unsetenv("QB_TEST_VARIABLE");
 }
+#endif
 
 }  // namespace
 }  // namespace qb::platform

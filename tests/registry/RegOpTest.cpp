@@ -11,7 +11,17 @@
 #include "platform/memory/MemoryRegistry.h"
 #include "platform/memory/RecordingUserInterface.h"
 #include "platform/portable/FileRegistry.h"
+#if defined(_WIN32)
+#include "platform/win32/Win32FileSystem.h"
+namespace qb::platform {
+using NativeFileSystem = Win32FileSystem;
+}
+#else
 #include "platform/posix/PosixFileSystem.h"
+namespace qb::platform {
+using NativeFileSystem = PosixFileSystem;
+}
+#endif
 #include "scanner/config/RegOp.h"
 #include "tests/support/TempFolder.h"
 
@@ -82,7 +92,7 @@ class RegOpTest : public ::testing::TestWithParam<Backing> {
     }
 
     test::TempFolder dir;
-    platform::PosixFileSystem files;
+    platform::NativeFileSystem files;
     std::unique_ptr<platform::TreeRegistry> registry;
     platform::MemoryEnvironment env;
     platform::RecordingUserInterface ui;
@@ -287,7 +297,7 @@ TEST(RegOpUnreadable, AnUnreadableRegistryReadsEmptyAndIsNeverWritten) {
     test::TempFolder dir;
     const std::string bad = "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n\"v\"=dword:zz\r\n";
     dir.Write("registry.reg", bad);
-    platform::PosixFileSystem files;
+    platform::NativeFileSystem files;
     platform::FileRegistry registry(dir / "registry.reg", &files);
     platform::MemoryEnvironment env;
     platform::RecordingUserInterface ui;
