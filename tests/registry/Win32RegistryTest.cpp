@@ -29,9 +29,9 @@ class Win32RegistryTest : public ::testing::Test {
 
 TEST_F(Win32RegistryTest, CreatesKeysAndKeepsTypedValues) {
     Registry::Key key = 0;
-    ASSERT_EQ(reg.CreateKey(reg::kCurrentUser, std::string(kScratch) + "\\a\\b", reg::kKeyAllAccess,
-                            key),
-              reg::kOk);
+    ASSERT_EQ(
+        reg.CreateKey(reg::kCurrentUser, std::string(kScratch) + "\\a\\b", reg::kKeyAllAccess, key),
+        reg::kOk);
     ASSERT_NE(key, 0u);
     EXPECT_EQ(reg.SetValue(key, "text", reg::kSz, std::string("Z\xE4hler\0", 7)), reg::kOk);
     const std::string dword("\x2A\0\0\0", 4);

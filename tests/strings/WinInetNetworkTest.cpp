@@ -87,8 +87,7 @@ TEST_F(WinInetNetwork, LoadHttpGetsTheJoinedPathFromTheOrigin) {
     std::string bytes;
     ASSERT_TRUE(s.getBytes(1, s.length(), bytes));
     EXPECT_EQ(bytes, AllBytes() + "\r\nend");
-    EXPECT_EQ(Logged("http.log", "GET "),
-              (std::vector<std::string>{"GET /win/page.bin HTTP/1.1"}));
+    EXPECT_EQ(Logged("http.log", "GET "), (std::vector<std::string>{"GET /win/page.bin HTTP/1.1"}));
     EXPECT_EQ(Logged("http.log", "User-Agent: ")[0], "User-Agent: Kestrane CString-Class");
     // INTERNET_FLAG_RELOAD: no cached copy, and caches on the way are told so.
     EXPECT_EQ(Logged("http.log", "Pragma: ")[0], "Pragma: no-cache");

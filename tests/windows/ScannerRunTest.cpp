@@ -1,0 +1,298 @@
+// The scanner as a Windows program: copied with quelladdr.dll into a program
+// folder, its registry seeded with "reg import" of a REGEDIT4 file (the
+// identity, its store root, the Outlook Express blocked list), its store
+// written by the .dbx writer, started as a process of its own; the product's
+// files, the address database and the registry counters checked afterwards.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/TempFolder.h"
+#include "tests/support/dbx/DbxWriter.h"
+
+// Last: windows.h defines names the other headers use.
+#include "platform/win32/WinApi.h"
+
+namespace qb::test {
+namespace {
+
+namespace dbx_ = qb::test::dbx;
+using Lines = std::vector<std::string>;
+
+constexpr char kIdentity[] = "{5A5E1A0B-0C1D-4E2F-8A9B-0C1D2E3F4A5B}";
+constexpr char kProductKey[] = "Software\\Ferrowin Tessaly Desktop Client";
+
+// A path of the build (a Linux path) as Wine sees it: drive Z: is the root.
+std::string HostPath(const std::string& path) {
+    std::string out = "Z:" + path;
+    for (char& c : out) {
+        if (c == '/')
+            c = '\\';
+    }
+    return out;
+}
+
+// Runs a command line and waits for it (two minutes at most); its exit code,
+// or -1 when it could not start or did not end.
+int RunProcess(const std::string& commandLine) {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    std::string line = commandLine;
+    if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &process))
+        return -1;
+    DWORD code = static_cast<DWORD>(-1);
+    if (::WaitForSingleObject(process.hProcess, 120000) == WAIT_OBJECT_0)
+        ::GetExitCodeProcess(process.hProcess, &code);
+    else
+        ::TerminateProcess(process.hProcess, 1);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    return static_cast<int>(code);
+}
+
+// A REGEDIT4 string: backslashes and quotes escaped.
+std::string RegString(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '\\' || c == '"')
+            out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+uint64_t HoursAgo(int hours) {
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    const uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    return ticks - static_cast<uint64_t>(hours) * 3600ull * 10'000'000ull;
+}
+
+dbx_::Message From(uint32_t id, const std::string& sender, int hoursAgo = 72) {
+    dbx_::Message m;
+    m.id = id;
+    m.date = HoursAgo(hoursAgo);
+    m.senderEMail = sender;
+    m.subject = "message " + std::to_string(id);
+    return m;
+}
+
+dbx_::Message To(uint32_t id, const std::string& recipients) {
+    dbx_::Message m;
+    m.id = id;
+    m.date = HoursAgo(1);
+    m.recipientEMail = recipients;
+    return m;
+}
+
+dbx_::Folder Folder(uint32_t id, uint32_t parent, const std::string& name,
+                    const std::string& file) {
+    dbx_::Folder f;
+    f.id = id;
+    f.parentId = parent;
+    f.name = name;
+    if (!file.empty())
+        f.fileName = file;
+    return f;
+}
+
+struct Record {
+    uint32_t from = 0;
+    uint32_t to = 0;
+};
+
+class WindowsScannerRun : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ClearRegistry();
+        ASSERT_TRUE(::CopyFileA(HostPath(GLEANWICK_EXE).c_str(),
+                                (program.WinPath() + "\\Gleanwick.exe").c_str(), FALSE));
+        ASSERT_TRUE(::CopyFileA(HostPath(QUELLADDR_DLL).c_str(),
+                                (program.WinPath() + "\\quelladdr.dll").c_str(), FALSE));
+        ASSERT_TRUE(::CreateDirectoryA((program.WinPath() + "\\conf").c_str(), nullptr));
+    }
+    void TearDown() override { ClearRegistry(); }
+
+    static void ClearRegistry() {
+        ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, kProductKey);
+        ::RegDeleteTreeA(HKEY_CURRENT_USER, "Identities");
+    }
+
+    std::string Store() const { return program.WinPath() + "\\store"; }
+
+    // The identity with its store root and blocked list, and the product's
+    // key with the given values (REGEDIT4 value texts), imported by reg.exe.
+    void SeedRegistry(const Lines& oeBlocked, const std::map<std::string, std::string>& values) {
+        std::string reg = "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Identities]\r\n";
+        reg += "\"Last User ID\"=" + RegString(kIdentity) + "\r\n\r\n";
+        const std::string id = std::string("[HKEY_CURRENT_USER\\Identities\\") + kIdentity;
+        reg += id + "]\r\n\"Username\"=\"Main Identity\"\r\n\r\n";
+        reg += id + "\\Software\\Microsoft\\Outlook Express\\5.0]\r\n\"Store Root\"=" +
+               RegString(Store()) + "\r\n\r\n";
+        for (size_t i = 0; i < oeBlocked.size(); ++i) {
+            reg += id + "\\Software\\Microsoft\\Outlook Express\\5.0\\Block Senders\\Mail\\" +
+                   "Criteria\\" + std::to_string(i) + "]\r\n\"Value\"=" + RegString(oeBlocked[i]) +
+                   "\r\n\r\n";
+        }
+        reg += "[HKEY_LOCAL_MACHINE\\" + std::string(kProductKey) + "]\r\n";
+        for (const auto& [name, value] : values)
+            reg += RegString(name) + "=" + value + "\r\n";
+        reg += "\r\n";
+        program.Write("seed.reg", reg);
+        ASSERT_EQ(RunProcess("reg import \"" + program.WinPath() + "\\seed.reg\""), 0);
+    }
+
+    void StandardStore() {
+        program.Write("store/Folders.dbx",
+                      dbx_::FolderFile({Folder(1, 0, "Local Folders", ""),
+                                        Folder(4, 1, "Inbox", "Inbox.dbx"),
+                                        Folder(6, 1, "Sent Items", "Sent Items.dbx"),
+                                        Folder(10, 1, "Good Mail", "Good Mail.dbx"),
+                                        Folder(11, 1, "Junk Found", "Junk Found.dbx")}));
+        program.Write("store/Inbox.dbx",
+                      dbx_::MessageFile({From(1, "Alice@Example.com"), From(2, " <bob@example.org>"),
+                                         From(3, "young@example.net", 2)}));
+        program.Write("store/Sent Items.dbx",
+                      dbx_::MessageFile({To(20, "carol@example.com;dave@example.com;Carol@example.com"),
+                                         To(10, "erin@example.com"), To(30, "")}));
+        program.Write("store/Good Mail.dbx",
+                      dbx_::MessageFile({From(1, "friend@good.org"), From(2, "pal@good.org")}));
+        program.Write("store/Junk Found.dbx",
+                      dbx_::MessageFile({From(1, "spam@bad.biz"), From(2, "spam@bad.biz"),
+                                         From(3, "more@bad.biz;friend@good.org")}));
+    }
+
+    int Run(const std::string& args = "") {
+        return RunProcess("\"" + program.WinPath() + "\\Gleanwick.exe\"" +
+                          (args.empty() ? "" : " " + args));
+    }
+
+    std::string File(const std::string& name) const { return program.Read("conf/" + name); }
+
+    std::map<std::string, Record> Database() const {
+        std::map<std::string, Record> records;
+        std::istringstream in(File("quellboxaddr.bin"));
+        std::string line;
+        std::getline(in, line);  // the header
+        while (std::getline(in, line)) {
+            std::istringstream fields(line);
+            std::string address;
+            Record r;
+            fields >> address >> r.from >> r.to;
+            records[address] = r;
+        }
+        return records;
+    }
+
+    // A DWORD of the product's key, or -1 when there is none.
+    static int64_t Counter(const char* name) {
+        DWORD value = 0;
+        DWORD size = sizeof value;
+        DWORD type = 0;
+        HKEY key;
+        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+            return -1;
+        const LONG rc = ::RegQueryValueExA(key, name, nullptr, &type,
+                                           reinterpret_cast<BYTE*>(&value), &size);
+        ::RegCloseKey(key);
+        return rc == ERROR_SUCCESS && type == REG_DWORD ? static_cast<int64_t>(value) : -1;
+    }
+
+    // console.txt without each line's date and time.
+    Lines Console() const {
+        Lines out;
+        if (!program.Exists("console.txt"))
+            return out;
+        std::istringstream in(program.Read("console.txt"));
+        std::string line;
+        while (std::getline(in, line)) {
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            const size_t sep = line.find(" : ");
+            out.push_back(sep == std::string::npos ? line : line.substr(sep + 3));
+        }
+        return out;
+    }
+
+    TempFolder program;
+};
+
+TEST_F(WindowsScannerRun, HarvestsEveryFolderIntoTheProductsFiles) {
+    StandardStore();
+    program.Write("conf/quellbox.conf", "oe_block_folder=Junk Found\r\noe_approve_folder=good mail\r\n");
+    SeedRegistry({"Listed@OE.com", "other@oe.com"}, {});
+    ASSERT_EQ(Run(), 0);
+
+    EXPECT_EQ(File("blockedsenders"),
+              "listed@oe.com\r\nmore@bad.biz\r\nother@oe.com\r\nspam@bad.biz\r\n");
+    EXPECT_EQ(File("oesbs"), "more@bad.biz\r\nspam@bad.biz\r\n");
+    EXPECT_EQ(File("approvedsenders"), "friend@good.org\r\npal@good.org\r\n");
+    EXPECT_EQ(File("oesas"), "friend@good.org\r\npal@good.org\r\n");
+    EXPECT_EQ(File("oesent"), "10\r\n20\r\n30\r\n");
+
+    const auto db = Database();
+    ASSERT_EQ(db.count("alice@example.com"), 1u) << File("quellboxaddr.bin");
+    EXPECT_EQ(db.at("alice@example.com").from, 1u);
+    EXPECT_EQ(db.at("bob@example.org").from, 1u);
+    EXPECT_EQ(db.count("young@example.net"), 0u) << "younger than a day";
+    EXPECT_EQ(db.at("carol@example.com").to, 2u);
+    EXPECT_EQ(db.at("dave@example.com").to, 1u);
+    EXPECT_EQ(db.at("erin@example.com").to, 1u);
+    EXPECT_EQ(db.at("friend@good.org").to, 1u);
+    EXPECT_EQ(db.count("spam@bad.biz"), 0u);
+
+    EXPECT_EQ(Counter("oe_scan_approve"), 2);
+    EXPECT_EQ(Counter("oe_scan_block"), 3);
+    EXPECT_EQ(Console(), Lines{}) << "level 0 and every file found: no console line";
+
+    // A second run counts nothing twice.
+    const std::string before = File("quellboxaddr.bin");
+    ASSERT_EQ(Run(), 0);
+    EXPECT_EQ(File("quellboxaddr.bin"), before);
+    EXPECT_EQ(File("oesent"), "10\r\n20\r\n30\r\n");
+}
+
+TEST_F(WindowsScannerRun, TracesTheWindowsStoreRootAndHonoursTheScanLimit) {
+    StandardStore();
+    program.Write("conf/quellbox.conf", "dbg_verbose_level=8\r\n");
+    SeedRegistry({}, {{"scan_limit", "\"2048\""}, {"OEScanSent", "dword:00000000"}});
+    ASSERT_EQ(Run("-SHOW-not"), 0);
+    const Lines console = Console();
+    auto has = [&](const std::string& line) {
+        for (const std::string& l : console) {
+            if (l == line)
+                return true;
+        }
+        return false;
+    };
+    EXPECT_TRUE(has("dbg_verbose_level = 8"));
+    EXPECT_TRUE(has(std::string("identity = ") + kIdentity));
+    EXPECT_TRUE(has("gStoreRoot = " + Store() + "\\"));
+    EXPECT_TRUE(has("Store Root = " + Store()));
+    bool overflow = false;
+    for (const std::string& l : console)
+        overflow = overflow || l.rfind("InitializeObjects() Error 6 : ", 0) == 0;
+    EXPECT_TRUE(overflow) << "a scan limit of 2048 megabytes overflows";
+    EXPECT_EQ(File("oesent"), "<missing>") << "OEScanSent 0 turns the Sent Items scan off";
+    EXPECT_EQ(Database().at("alice@example.com").from, 1u);
+}
+
+TEST_F(WindowsScannerRun, WithoutTheAddressLibraryTheRunEndsOnMainsErrorPath) {
+    StandardStore();
+    SeedRegistry({}, {});
+    ASSERT_TRUE(::DeleteFileA((program.WinPath() + "\\quelladdr.dll").c_str()));
+    ASSERT_EQ(Run(), 0);
+    bool mainError = false;
+    for (const std::string& l : Console())
+        mainError = mainError || l.rfind("Main() Error 53 : ", 0) == 0;
+    EXPECT_TRUE(mainError);
+    EXPECT_FALSE(program.Exists("conf/quellboxaddr.bin"));
+}
+
+}  // namespace
+}  // namespace qb::test
