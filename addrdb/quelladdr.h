@@ -26,7 +26,9 @@
  * of the library is visible outside it. */
 #if defined(QUELLADDR_BUILDING)
 #if defined(_WIN32)
-#define QUELLADDR_API __declspec(dllexport)
+/* quelladdr.def exports them: a dllexport would add the 32-bit build's
+ * decorated names ("_name@N") beside the plain ones. */
+#define QUELLADDR_API
 #else
 #define QUELLADDR_API __attribute__((visibility("default")))
 #endif

@@ -83,7 +83,8 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
 
 bool ReplaceWholeFile(const std::string& path, std::string_view content) {
     const size_t slash = path.find_last_of("\\/");
-    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    const std::string folder =
+        slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
     static std::atomic<unsigned> counter{0};
     std::string temp;
@@ -107,9 +108,11 @@ bool ReplaceWholeFile(const std::string& path, std::string_view content) {
     // The replacement keeps the hidden, system and read-only attributes of
     // the file it replaces; a read-only file is not replaced at all.
     const DWORD old = ::GetFileAttributesA(path.c_str());
-    if (old != INVALID_FILE_ATTRIBUTES && (old & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)))
+    if (old != INVALID_FILE_ATTRIBUTES &&
+        (old & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)))
         ok = false;
-    if (ok && old != INVALID_FILE_ATTRIBUTES && (old & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
+    if (ok && old != INVALID_FILE_ATTRIBUTES &&
+        (old & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
         ok = ::SetFileAttributesA(temp.c_str(),
                                   old & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0;
     if (ok && ::MoveFileExA(temp.c_str(), path.c_str(),

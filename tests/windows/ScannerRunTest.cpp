@@ -148,18 +148,19 @@ class WindowsScannerRun : public ::testing::Test {
     }
 
     void StandardStore() {
-        program.Write("store/Folders.dbx",
-                      dbx_::FolderFile({Folder(1, 0, "Local Folders", ""),
-                                        Folder(4, 1, "Inbox", "Inbox.dbx"),
-                                        Folder(6, 1, "Sent Items", "Sent Items.dbx"),
-                                        Folder(10, 1, "Good Mail", "Good Mail.dbx"),
-                                        Folder(11, 1, "Junk Found", "Junk Found.dbx")}));
-        program.Write("store/Inbox.dbx",
-                      dbx_::MessageFile({From(1, "Alice@Example.com"), From(2, " <bob@example.org>"),
-                                         From(3, "young@example.net", 2)}));
-        program.Write("store/Sent Items.dbx",
-                      dbx_::MessageFile({To(20, "carol@example.com;dave@example.com;Carol@example.com"),
-                                         To(10, "erin@example.com"), To(30, "")}));
+        program.Write(
+            "store/Folders.dbx",
+            dbx_::FolderFile({Folder(1, 0, "Local Folders", ""), Folder(4, 1, "Inbox", "Inbox.dbx"),
+                              Folder(6, 1, "Sent Items", "Sent Items.dbx"),
+                              Folder(10, 1, "Good Mail", "Good Mail.dbx"),
+                              Folder(11, 1, "Junk Found", "Junk Found.dbx")}));
+        program.Write("store/Inbox.dbx", dbx_::MessageFile({From(1, "Alice@Example.com"),
+                                                            From(2, " <bob@example.org>"),
+                                                            From(3, "young@example.net", 2)}));
+        program.Write(
+            "store/Sent Items.dbx",
+            dbx_::MessageFile({To(20, "carol@example.com;dave@example.com;Carol@example.com"),
+                               To(10, "erin@example.com"), To(30, "")}));
         program.Write("store/Good Mail.dbx",
                       dbx_::MessageFile({From(1, "friend@good.org"), From(2, "pal@good.org")}));
         program.Write("store/Junk Found.dbx",
@@ -197,8 +198,8 @@ class WindowsScannerRun : public ::testing::Test {
         HKEY key;
         if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
             return -1;
-        const LONG rc = ::RegQueryValueExA(key, name, nullptr, &type,
-                                           reinterpret_cast<BYTE*>(&value), &size);
+        const LONG rc =
+            ::RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
         ::RegCloseKey(key);
         return rc == ERROR_SUCCESS && type == REG_DWORD ? static_cast<int64_t>(value) : -1;
     }
@@ -224,7 +225,8 @@ class WindowsScannerRun : public ::testing::Test {
 
 TEST_F(WindowsScannerRun, HarvestsEveryFolderIntoTheProductsFiles) {
     StandardStore();
-    program.Write("conf/quellbox.conf", "oe_block_folder=Junk Found\r\noe_approve_folder=good mail\r\n");
+    program.Write("conf/quellbox.conf",
+                  "oe_block_folder=Junk Found\r\noe_approve_folder=good mail\r\n");
     SeedRegistry({"Listed@OE.com", "other@oe.com"}, {});
     ASSERT_EQ(Run(), 0);
 
