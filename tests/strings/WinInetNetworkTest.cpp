@@ -89,8 +89,11 @@ TEST_F(WinInetNetwork, LoadHttpGetsTheJoinedPathFromTheOrigin) {
     EXPECT_EQ(bytes, AllBytes() + "\r\nend");
     EXPECT_EQ(Logged("http.log", "GET "), (std::vector<std::string>{"GET /win/page.bin HTTP/1.1"}));
     EXPECT_EQ(Logged("http.log", "User-Agent: ")[0], "User-Agent: Kestrane CString-Class");
-    // INTERNET_FLAG_RELOAD: no cached copy, and caches on the way are told so.
-    EXPECT_EQ(Logged("http.log", "Pragma: ")[0], "Pragma: no-cache");
+    // INTERNET_FLAG_RELOAD: each load asks the server again, never a cached copy.
+    Put("http/win/page.bin", "changed");
+    s.loadHTTP(U(Http()), u"win/page.bin");
+    EXPECT_EQ(s.toString(), u"changed");
+    EXPECT_EQ(Logged("http.log", "GET ").size(), 2u);
 }
 
 TEST_F(WinInetNetwork, ErrorPagesAndFailuresLeaveTheBufferEmpty) {

@@ -15,6 +15,7 @@
 
 // Last: windows.h defines names the other headers use.
 #include "platform/win32/WinApi.h"
+#include "tests/windows/WindowsProcess.h"
 
 namespace qb::test {
 namespace {
@@ -24,36 +25,6 @@ using Lines = std::vector<std::string>;
 
 constexpr char kIdentity[] = "{5A5E1A0B-0C1D-4E2F-8A9B-0C1D2E3F4A5B}";
 constexpr char kProductKey[] = "Software\\Ferrowin Tessaly Desktop Client";
-
-// A path of the build (a Linux path) as Wine sees it: drive Z: is the root.
-std::string HostPath(const std::string& path) {
-    std::string out = "Z:" + path;
-    for (char& c : out) {
-        if (c == '/')
-            c = '\\';
-    }
-    return out;
-}
-
-// Runs a command line and waits for it (two minutes at most); its exit code,
-// or -1 when it could not start or did not end.
-int RunProcess(const std::string& commandLine) {
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    std::string line = commandLine;
-    if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &process))
-        return -1;
-    DWORD code = static_cast<DWORD>(-1);
-    if (::WaitForSingleObject(process.hProcess, 120000) == WAIT_OBJECT_0)
-        ::GetExitCodeProcess(process.hProcess, &code);
-    else
-        ::TerminateProcess(process.hProcess, 1);
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
-    return static_cast<int>(code);
-}
 
 // A REGEDIT4 string: backslashes and quotes escaped.
 std::string RegString(const std::string& text) {

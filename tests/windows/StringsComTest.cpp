@@ -8,44 +8,24 @@
 #include <vector>
 
 // windows.h first here: the generated interface header needs it.
-#include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
+#include <windows.h>
 
 #include "Strings_h.h"
+#include "tests/windows/WindowsProcess.h"
 
 namespace {
 
-const CLSID kClassId = {0x6E3FB24B, 0xCAC7, 0x4874, {0xBD, 0xD5, 0x69, 0x2D, 0x44, 0x1B, 0x88, 0x17}};
-const IID kInterfaceId = {0x0B9D6939, 0x0DAF, 0x4F2F, {0xBD, 0x39, 0x82, 0xE0, 0xB9, 0x77, 0xCB, 0x99}};
-const GUID kLibraryId = {0x930B4EB6, 0x1DDF, 0x4188, {0x87, 0xFC, 0x01, 0x9A, 0x84, 0xB2, 0xE4, 0xFF}};
+using qb::test::HostPath;
+using qb::test::RunProcess;
 
-std::string HostPath(const std::string& path) {
-    std::string out = "Z:" + path;
-    for (char& c : out) {
-        if (c == '/')
-            c = '\\';
-    }
-    return out;
-}
-
-int RunProcess(const std::string& commandLine) {
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    std::string line = commandLine;
-    if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &process))
-        return -1;
-    DWORD code = static_cast<DWORD>(-1);
-    if (::WaitForSingleObject(process.hProcess, 120000) == WAIT_OBJECT_0)
-        ::GetExitCodeProcess(process.hProcess, &code);
-    else
-        ::TerminateProcess(process.hProcess, 1);
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
-    return static_cast<int>(code);
-}
+const CLSID kClassId = {
+    0x6E3FB24B, 0xCAC7, 0x4874, {0xBD, 0xD5, 0x69, 0x2D, 0x44, 0x1B, 0x88, 0x17}};
+const IID kInterfaceId = {
+    0x0B9D6939, 0x0DAF, 0x4F2F, {0xBD, 0x39, 0x82, 0xE0, 0xB9, 0x77, 0xCB, 0x99}};
+const GUID kLibraryId = {
+    0x930B4EB6, 0x1DDF, 0x4188, {0x87, 0xFC, 0x01, 0x9A, 0x84, 0xB2, 0xE4, 0xFF}};
 
 std::wstring W(const char* s) {
     return std::wstring(s, s + std::strlen(s));
@@ -85,8 +65,9 @@ class Script {
 
     std::wstring Text(const char* name, std::vector<VARIANT> args = {}) {
         VARIANT v = Call(name, std::move(args));
-        std::wstring out = V_VT(&v) == VT_BSTR ? std::wstring(V_BSTR(&v), ::SysStringLen(V_BSTR(&v)))
-                                               : L"<not a text>";
+        std::wstring out = V_VT(&v) == VT_BSTR
+                               ? std::wstring(V_BSTR(&v), ::SysStringLen(V_BSTR(&v)))
+                               : L"<not a text>";
         ::VariantClear(&v);
         return out;
     }
@@ -147,10 +128,10 @@ class StringsCom : public ::testing::Test {
         EXPECT_FALSE(SUCCEEDED(::CLSIDFromProgID(L"Strings.CString", &clsid)))
             << "the ProgID is gone after unregistering";
         HKEY key;
-        EXPECT_NE(::RegOpenKeyExA(HKEY_CLASSES_ROOT,
-                                  "CLSID\\{6E3FB24B-CAC7-4874-BDD5-692D441B8817}", 0, KEY_READ,
-                                  &key),
-                  ERROR_SUCCESS);
+        EXPECT_NE(
+            ::RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID\\{6E3FB24B-CAC7-4874-BDD5-692D441B8817}", 0,
+                            KEY_READ, &key),
+            ERROR_SUCCESS);
     }
 
     const std::string dll = HostPath(STRINGS_DLL);
@@ -196,8 +177,8 @@ TEST_F(StringsCom, CreatedByProgIdAndCalledByNameAsAScriptWould) {
     EXPECT_EQ(s.Long("compareTo", {Obj(V_DISPATCH(&upper))}), 1) << "'h' after 'H'";
 
     // regionMatches raises its errors to the caller.
-    VARIANT ok = s.Call("regionMatches", {Bool(false), Int(1), Obj(V_DISPATCH(&upper)), Int(1),
-                                          Int(0)});
+    VARIANT ok =
+        s.Call("regionMatches", {Bool(false), Int(1), Obj(V_DISPATCH(&upper)), Int(1), Int(0)});
     EXPECT_EQ(s.lastHr, S_OK);
     EXPECT_EQ(V_BOOL(&ok), VARIANT_TRUE);
     s.Call("regionMatches", {Bool(true), Int(1), Obj(V_DISPATCH(&upper)), Int(1), Int(6)});

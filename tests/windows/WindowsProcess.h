@@ -1,0 +1,39 @@
+// Helpers of the Windows end-to-end tests: a build path as Wine sees it, and
+// running a program to its end. Include after windows.h.
+#pragma once
+
+#include <string>
+
+namespace qb::test {
+
+// A path of the build (a Linux path) as Wine sees it: drive Z: is the root.
+inline std::string HostPath(const std::string& path) {
+    std::string out = "Z:" + path;
+    for (char& c : out) {
+        if (c == '/')
+            c = '\\';
+    }
+    return out;
+}
+
+// Runs a command line and waits for it (two minutes at most); its exit code,
+// or -1 when it could not start or did not end.
+inline int RunProcess(const std::string& commandLine) {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    std::string line = commandLine;
+    if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &process))
+        return -1;
+    DWORD code = static_cast<DWORD>(-1);
+    if (::WaitForSingleObject(process.hProcess, 120000) == WAIT_OBJECT_0)
+        ::GetExitCodeProcess(process.hProcess, &code);
+    else
+        ::TerminateProcess(process.hProcess, 1);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    return static_cast<int>(code);
+}
+
+}  // namespace qb::test
