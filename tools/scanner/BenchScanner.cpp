@@ -39,6 +39,7 @@ struct Measure {
 // and the child's peak resident memory.
 Measure RunProgram(const std::vector<std::string>& args, const std::string& dir,
                    const std::vector<std::string>& env, bool quiet) {
+    std::fflush(stdout);  // the child must not write our buffered lines again
     const auto start = std::chrono::steady_clock::now();
     const pid_t child = ::fork();
     if (child == 0) {
