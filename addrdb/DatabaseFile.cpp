@@ -152,7 +152,7 @@ std::string AddressDatabase::Text() const {
     // the most that line can take.
     constexpr size_t kNumber = 12;  // " 4294967295", " -2147483648"
     std::string out;
-    out.resize(64 + entries.size() * 64);
+    out.resize(64 + entries.size() * 96);  // enough for most files in one go
     char* p = out.data();
     const auto room = [&out, &p](size_t need) {
         const size_t used = static_cast<size_t>(p - out.data());

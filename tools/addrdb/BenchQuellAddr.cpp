@@ -103,19 +103,31 @@ int main(int argc, char** argv) {
     const int kRounds = 15;
     std::vector<double> plain, flushed, library;
     for (int r = 0; r < kRounds; ++r) {
-        plain.push_back(PlainCopy(file, work + "/copy", false));
-        flushed.push_back(PlainCopy(file, work + "/copy", true));
+        // Alternate which baseline runs first, so neither always follows the
+        // library's save.
+        if (r % 2) {
+            plain.push_back(PlainCopy(file, work + "/copy", false));
+            flushed.push_back(PlainCopy(file, work + "/copy", true));
+        } else {
+            flushed.push_back(PlainCopy(file, work + "/copy", true));
+            plain.push_back(PlainCopy(file, work + "/copy", false));
+        }
         const auto t = Clock::now();
         SpamAddrHandle h = getSpamAddrH(db1.c_str(), 200'000);
         addSpamAddrTo(h, addresses[static_cast<size_t>(r)].c_str(), 1);
         freeSpamAddrH(h);  // prunes (nothing to do: under capacity) and saves
         library.push_back(Seconds(t));
     }
-    const double p = Median(plain), f = Median(flushed), l = Median(library);
-    std::printf(
-        "1. open+change+release: %.2f ms; plain read+write %.2f ms (ratio %.2f); "
-        "plain read+write+flush %.2f ms (ratio %.2f); median of %d\n",
-        l * 1e3, p * 1e3, l / p, f * 1e3, l / f, kRounds);
+    for (const bool best : {false, true}) {
+        const auto pick = [best](const std::vector<double>& v) {
+            return best ? *std::min_element(v.begin(), v.end()) : Median(v);
+        };
+        const double p = pick(plain), f = pick(flushed), l = pick(library);
+        std::printf(
+            "1. %s of %d: open+change+release %.2f ms; plain read+write %.2f ms "
+            "(ratio %.2f); plain read+write+flush %.2f ms (ratio %.2f)\n",
+            best ? "best" : "median", kRounds, l * 1e3, p * 1e3, l / p, f * 1e3, l / f);
+    }
 
     // 2. 1,000,000 score calls over the 100,000 addresses.
     {
