@@ -166,6 +166,13 @@ std::string AddressDatabase::Text() const {
     };
     const auto number = [&p](int64_t value) {
         *p++ = ' ';
+        // Scores and most counts are below 100: two digits at most.
+        if (value >= 0 && value < 100) {
+            if (value >= 10)
+                *p++ = static_cast<char>('0' + value / 10);
+            *p++ = static_cast<char>('0' + value % 10);
+            return;
+        }
         p = std::to_chars(p, p + kNumber, value).ptr;
     };
     room(2 + 2 * kNumber + 2);
