@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     third.Load(saved);
     std::vector<std::string> keys;
     for (const auto& entry : third.Records())
-        keys.push_back(entry.first);
+        keys.emplace_back(entry.first);
     uint32_t score = size > 0 ? data[0] : 0;
     for (const std::string& key : keys) {
         const uint32_t adjusted = third.adjustScore(key.c_str(), score);
@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     if (it != expected.end())
                         it->second.fromCount = n;
                     else
-                        expected[key] = AddressRecord{n, 0, {}};
+                        expected.emplace(key, AddressRecord{n, 0, {}});
                     PlainPrune(expected, fourth.TotalTo(), capacity);
                 }
                 fourth.setSpamAddrFrom(key.c_str(), n);
@@ -116,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 if (it != expected.end()) {
                     it->second.fromCount += n;
                 } else {
-                    expected[key] = AddressRecord{n, 0, {}};
+                    expected.emplace(key, AddressRecord{n, 0, {}});
                     PlainPrune(expected, fourth.TotalTo(), capacity);
                 }
                 fourth.addSpamAddrFrom(key.c_str(), n);
