@@ -60,7 +60,7 @@ std::string AddressDatabase::normalizeAddress(const char* text) {
     return key;
 }
 
-std::string_view AddressDatabase::KeyStore::Adopt(std::string text) {
+std::string& AddressDatabase::KeyStore::Adopt(std::string text) {
     text_ = std::move(text);
     return text_;
 }

@@ -91,7 +91,7 @@ class AddressDatabase {
     // added later. Bytes of removed keys stay until the database goes.
     class KeyStore {
       public:
-        std::string_view Adopt(std::string text);
+        std::string& Adopt(std::string text);
         std::string_view Copy(std::string_view key);
 
       private:

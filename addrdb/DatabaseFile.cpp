@@ -107,7 +107,8 @@ void AddressDatabase::Load(std::string content) {
     // Every line counts as lower-cased. Only the address needs it (in place,
     // in the text the keys stay in): trimming, comment marks and numbers are
     // the same in either case.
-    const std::string_view text = keys_.Adopt(std::move(content));
+    std::string& owned = keys_.Adopt(std::move(content));
+    const std::string_view text = owned;
     bool headerRead = false;
     size_t pos = 0;
     while (pos < text.size()) {
@@ -163,7 +164,7 @@ void AddressDatabase::Load(std::string content) {
                 break;
             ++p;  // the space that ends the token
         }
-        char* const key = const_cast<char*>(line.data());
+        char* const key = owned.data() + (line.data() - text.data());
         for (size_t i = 0; i < space; ++i) {
             if (key[i] >= 'A' && key[i] <= 'Z')
                 key[i] = static_cast<char>(key[i] - 'A' + 'a');
