@@ -61,8 +61,7 @@ std::string AddressDatabase::normalizeAddress(const char* text) {
 }
 
 std::string& AddressDatabase::KeyStore::Adopt(std::string text) {
-    text_ = std::move(text);
-    return text_;
+    return texts_.emplace_back(std::move(text));
 }
 
 std::string_view AddressDatabase::KeyStore::Copy(std::string_view key) {

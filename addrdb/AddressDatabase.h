@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -71,8 +72,9 @@ class AddressDatabase {
     // file and a rename: true when written; on false the old file is intact.
     bool serialize() const;
 
-    // The file's text form: parse into the (empty) database, which keeps the
-    // text for the keys' bytes, and produce.
+    // The file's text form: parse into the database (a line replaces any
+    // record of its address; the text is kept for the keys' bytes), and
+    // produce.
     void Load(std::string text);
     std::string Text() const;
 
@@ -95,7 +97,7 @@ class AddressDatabase {
         std::string_view Copy(std::string_view key);
 
       private:
-        std::string text_;
+        std::deque<std::string> texts_;  // a deque never moves what it holds
         std::vector<std::unique_ptr<char[]>> blocks_;
         char* next_ = nullptr;
         size_t left_ = 0;
