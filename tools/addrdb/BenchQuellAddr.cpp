@@ -38,12 +38,11 @@ std::string Address(int i) {
     return buf;
 }
 
-// Reads the file and writes the same bytes to a new second file, as plainly
-// as the C library allows; with flush, also forces them to disk as a save
-// does. The second file is removed first, untimed, so each round writes a
-// new file as the save does.
+// Reads the file and writes the same bytes over a second file of the same
+// size, as plainly as the C library allows (the old bytes are truncated away,
+// as a save drops the old file); with flush, also forces them to disk as a
+// save does.
 double PlainCopy(const std::string& from, const std::string& to, bool flush) {
-    std::filesystem::remove(to);
     const auto t = Clock::now();
     FILE* in = std::fopen(from.c_str(), "rb");
     std::string bytes;
