@@ -79,7 +79,8 @@ int64_t MailHour(const std::string& date) {
 // Opens a scan's .dbx file; when it cannot be opened, writes the scan's
 // failure line to the status list and the console log.
 bool OpenOrReport(oe::CDbx& dbx, const std::string& dbx_file, const std::string& failureLine) {
-    if (dbx.openFile(dbx_file, false)) return true;
+    if (dbx.openFile(dbx_file, false))
+        return true;
     StatusMessage(failureLine);
     ConsoleLog(failureLine);
     return false;
@@ -116,7 +117,8 @@ void HarvestFolder(const FolderScan& scan, const std::string& dbx_file) {
         lists::AddressList& blocked = Need(gBlockedSenders);
         config::Conf& conf = Need(gConf);
         oe::CDbx dbx;
-        if (!OpenOrReport(dbx, dbx_file, scan.failureLine)) return;
+        if (!OpenOrReport(dbx, dbx_file, scan.failureLine))
+            return;
         lists::SortedList<int> scanSet;
         scanSet.SetSortMode(1);
         lists::AddressList state;
@@ -195,7 +197,8 @@ void PreviousFrom(std::string dbx_file) {
         oe::CDbx dbx;
         if (Tracing())
             ConsoleLog("PreviousFrom : dbx_file = " + dbx_file);
-        if (!OpenOrReport(dbx, dbx_file, "Unable to open Inbox")) return;
+        if (!OpenOrReport(dbx, dbx_file, "Unable to open Inbox"))
+            return;
         const platform::LocalTime now = platform::Time().Now();
         const int64_t nowHour = HourNumber(now.year, now.month, now.day, now.hour);
         for (const auto& email : dbx.EMails()) {
@@ -218,7 +221,8 @@ void ScanNewSentEmails(std::string dbx_file) {
         oe::CDbx dbx;
         if (Tracing())
             ConsoleLog("ScanNewSentEmails : dbx_file = " + dbx_file);
-        if (!OpenOrReport(dbx, dbx_file, "Unable to open Sent Items folder.")) return;
+        if (!OpenOrReport(dbx, dbx_file, "Unable to open Sent Items folder."))
+            return;
         lists::FileList sent;
         sent.SetFileLocation(ProgramFolder() + "\\conf\\oesent");
         sent.SetSortMode(0);
