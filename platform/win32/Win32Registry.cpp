@@ -23,7 +23,8 @@ Registry::Key FromHkey(HKEY key) {
 
 // The predefined roots are sign-extended 32-bit values.
 HKEY RootKey(uint32_t root) {
-    return reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG_PTR>(static_cast<LONG>(root))));
+    return reinterpret_cast<HKEY>(
+        static_cast<ULONG_PTR>(static_cast<LONG_PTR>(static_cast<LONG>(root))));
 }
 
 using SHDeleteKeyFunction = DWORD(WINAPI*)(HKEY, LPCSTR);
@@ -33,9 +34,9 @@ class Win32Registry final : public Registry {
     long CreateKey(uint32_t root, const std::string& path, uint32_t access, Key& key) override {
         HKEY opened = nullptr;
         DWORD disposition = 0;
-        const LONG rc = ::RegCreateKeyExA(RootKey(root), path.c_str(), 0, nullptr,
-                                          REG_OPTION_NON_VOLATILE, access, nullptr, &opened,
-                                          &disposition);
+        const LONG rc =
+            ::RegCreateKeyExA(RootKey(root), path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                              access, nullptr, &opened, &disposition);
         key = rc == ERROR_SUCCESS ? FromHkey(opened) : 0;
         return rc;
     }
@@ -48,9 +49,9 @@ class Win32Registry final : public Registry {
     long QueryInfo(Key key, KeyInfo& info) override {
         info = KeyInfo{};
         DWORD subkeys = 0, longestSubkey = 0, values = 0, longestName = 0, longestData = 0;
-        const LONG rc = ::RegQueryInfoKeyA(ToHkey(key), nullptr, nullptr, nullptr, &subkeys,
-                                           &longestSubkey, nullptr, &values, &longestName,
-                                           &longestData, nullptr, nullptr);
+        const LONG rc =
+            ::RegQueryInfoKeyA(ToHkey(key), nullptr, nullptr, nullptr, &subkeys, &longestSubkey,
+                               nullptr, &values, &longestName, &longestData, nullptr, nullptr);
         if (rc == ERROR_SUCCESS) {
             info.subkeys = subkeys;
             info.values = values;
@@ -116,8 +117,8 @@ class Win32Registry final : public Registry {
         for (;;) {
             DWORD size = 0;
             DWORD valueType = REG_NONE;
-            LONG rc = ::RegQueryValueExA(ToHkey(key), name.c_str(), nullptr, &valueType, nullptr,
-                                         &size);
+            LONG rc =
+                ::RegQueryValueExA(ToHkey(key), name.c_str(), nullptr, &valueType, nullptr, &size);
             if (rc != ERROR_SUCCESS)
                 return rc;
             std::vector<BYTE> buffer(size + 1);
@@ -134,8 +135,7 @@ class Win32Registry final : public Registry {
         }
     }
 
-    long SetValue(Key key, const std::string& name, uint32_t type,
-                  std::string_view data) override {
+    long SetValue(Key key, const std::string& name, uint32_t type, std::string_view data) override {
         return ::RegSetValueExA(ToHkey(key), name.c_str(), 0, type,
                                 reinterpret_cast<const BYTE*>(data.data()),
                                 static_cast<DWORD>(data.size()));
@@ -156,8 +156,8 @@ class Win32Registry final : public Registry {
         // Through void(*)() so the compiler accepts the cast to the real type.
         const auto function = reinterpret_cast<SHDeleteKeyFunction>(
             reinterpret_cast<void (*)()>(::GetProcAddress(shlwapi, "SHDeleteKeyA")));
-        const long rc =
-            function ? static_cast<long>(function(ToHkey(key), subkey.c_str())) : ERROR_PROC_NOT_FOUND;
+        const long rc = function ? static_cast<long>(function(ToHkey(key), subkey.c_str()))
+                                 : ERROR_PROC_NOT_FOUND;
         ::FreeLibrary(shlwapi);
         return rc;
     }
