@@ -4,19 +4,14 @@
 
 #include <string>
 
+#include "tests/registry/Utf16.h"
+
 #include "platform/portable/RegFile.h"
 
 namespace qb::platform {
 namespace {
 
-std::string Utf16(const std::u16string& s) {
-    std::string out = "\xFF\xFE";
-    for (char16_t u : s) {
-        out += static_cast<char>(u & 0xFF);
-        out += static_cast<char>(u >> 8);
-    }
-    return out;
-}
+using qb::test::Utf16;
 
 const RegNode* Find(const RegTree& tree, uint32_t root, std::initializer_list<const char*> path) {
     const RegNode* node = const_cast<RegTree&>(tree).Hive(root);

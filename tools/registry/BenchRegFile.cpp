@@ -28,16 +28,17 @@ size_t WriteExport(const std::string& path, size_t megabytes) {
     size_t bytes = 10, values = 0;
     char line[512];
     for (int k = 0; bytes < megabytes * 1000000; ++k) {
-        int n = std::snprintf(line, sizeof line,
-                              "\r\n[HKEY_CURRENT_USER\\Identities\\{%08X-0000-0000-0000-000000000000}"
-                              "\\Software\\Microsoft\\Outlook Express\\5.0\\Block Senders\\Mail\\"
-                              "Criteria\\%d]\r\n"
-                              "\"Value\"=\"sender%d@example%d.com\"\r\n"
-                              "\"Type\"=dword:%08x\r\n"
-                              "\"Flags\"=hex:01,00,00,00,%02x,00,00,00,ff,ff,ff,ff,00,00,00,00\r\n"
-                              "\"Path\"=hex(2):25,55,53,45,52,50,52,4f,46,49,4c,45,25,00\r\n"
-                              "\"Note\"=\"a note with \\\"quotes\\\" and a \\\\ backslash %d\"\r\n",
-                              k % 7, k, k, k % 100, k % 3, k & 0xFF, k);
+        int n =
+            std::snprintf(line, sizeof line,
+                          "\r\n[HKEY_CURRENT_USER\\Identities\\{%08X-0000-0000-0000-000000000000}"
+                          "\\Software\\Microsoft\\Outlook Express\\5.0\\Block Senders\\Mail\\"
+                          "Criteria\\%d]\r\n"
+                          "\"Value\"=\"sender%d@example%d.com\"\r\n"
+                          "\"Type\"=dword:%08x\r\n"
+                          "\"Flags\"=hex:01,00,00,00,%02x,00,00,00,ff,ff,ff,ff,00,00,00,00\r\n"
+                          "\"Path\"=hex(2):25,55,53,45,52,50,52,4f,46,49,4c,45,25,00\r\n"
+                          "\"Note\"=\"a note with \\\"quotes\\\" and a \\\\ backslash %d\"\r\n",
+                          k % 7, k, k, k % 100, k % 3, k & 0xFF, k);
         out.write(line, n);
         bytes += static_cast<size_t>(n);
         values += 5;
@@ -65,7 +66,8 @@ int main(int argc, char** argv) {
         FileRegistry registry(path, &files);
         Registry::Key key = 0;
         t = std::chrono::steady_clock::now();
-        if (registry.CreateKey(reg::kCurrentUser, "Identities", reg::kKeyAllAccess, key) != reg::kOk) {
+        if (registry.CreateKey(reg::kCurrentUser, "Identities", reg::kKeyAllAccess, key) !=
+            reg::kOk) {
             std::fprintf(stderr, "cannot read %s: %s\n", path.c_str(), registry.Problem().c_str());
             return 1;
         }
