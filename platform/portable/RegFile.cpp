@@ -191,6 +191,8 @@ class Parser {
                 break;
             start = slash + 1;
         }
+        if (parts.size() - 1 > kMaxKeyDepth)
+            return Fail("a key path more than " + std::to_string(kMaxKeyDepth) + " keys deep");
         RegNode* node = nullptr;
         for (size_t i = 0; i < kRegHives.size(); ++i) {
             if (Equals(parts[0], kRegHives[i].name) ||

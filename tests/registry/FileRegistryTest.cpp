@@ -144,6 +144,11 @@ TEST_F(FileRegistryTest, AccessRightsAndDeletionFollowTheSystem) {
     EXPECT_EQ(registry.CreateKey(0x80000004, "X", reg::kKeyRead, key), reg::kInvalidHandle);
     EXPECT_EQ(registry.CreateKey(reg::kCurrentUser, "a\\\\b", reg::kKeyRead, key),
               reg::kInvalidParameter);
+    std::string deep = "k";
+    for (int i = 0; i < 512; ++i)
+        deep += "\\k";
+    EXPECT_EQ(registry.CreateKey(reg::kCurrentUser, deep, reg::kKeyRead, key),
+              reg::kInvalidParameter);
     EXPECT_EQ(key, 0u);
 }
 

@@ -200,6 +200,14 @@ TEST(RegFile, FaultsNameTheirLine) {
         ParseError(Utf16(u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_USERS\\A]") + "x")
             .line,
         3u);
+    // Keys nest at most 512 deep.
+    std::string deep = "[HKEY_CURRENT_USER";
+    for (int i = 0; i < 512; ++i)
+        deep += "\\k";
+    RegTree tree;
+    RegFileError error;
+    EXPECT_TRUE(ParseRegFile("REGEDIT4\r\n" + deep + "]\r\n", tree, error)) << error.message;
+    EXPECT_EQ(ParseError("REGEDIT4\r\n\r\n" + deep + "\\k]\r\n").line, 3u);
     const RegFileError e = ParseError(key + "\"v\"=hex:01,zz\r\n");
     EXPECT_NE(e.message.find("hex"), std::string::npos);
 }
