@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "strings/ScannerCString.h"
 #include "tests/oe/DbxTestSupport.h"
 
 namespace qb::oe {
@@ -139,9 +140,13 @@ TEST_F(DbxTest, AtTraceLevelEightTheReaderLogsEachStep) {
     report.SetLevel(8);
     CDbx reader;
     ASSERT_TRUE(reader.openFile(path, false));
-    EXPECT_EQ(ReaderLines(), (std::vector<std::string>{"Len(signature) = 16", "sig(0) = 207",
-                                                       "Done with CopyMemory", "dbxTypeEmail",
-                                                       "getIndexes", "No Exceptions"}));
+    // The file loader's lines come first, then the reader's.
+    EXPECT_EQ(report.console,
+              (std::vector<std::string>{
+                  "filesize = " + std::to_string(folder.Read("Inbox.dbx").size()),
+                  "Get file_handle", "CString::append", "End of loadBinary.  No Exceptions",
+                  "Len(signature) = 16", "sig(0) = 207", "Done with CopyMemory", "dbxTypeEmail",
+                  "getIndexes", "No Exceptions"}));
     report.console.clear();
     const std::string folders = Store(dbx::FolderFile({{1, 0, std::string("A"), std::nullopt}}));
     CDbx folderReader;
@@ -171,6 +176,22 @@ TEST_F(DbxTest, ShortOrEmptyFilesFail) {
     }
     EXPECT_FALSE(reader.openFile(folder.WinPath() + "\\missing.dbx", false));
     EXPECT_EQ(reader.EMails().Count(), 1);
+}
+
+TEST_F(DbxTest, FileTheLoaderRefusesDoesNotOpen) {
+    const std::string path = Store(dbx::MessageFile(Numbered(3)));
+    scanner::SetScanLimit(1000);
+    CDbx reader;
+    const bool opened = reader.openFile(path, false);
+    scanner::SetScanLimit(0);
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(reader.ErrNo(), "1");
+    EXPECT_EQ(reader.EMails().Count(), 0);
+    EXPECT_EQ(report.status, (std::vector<std::string>{path + " larger than scan limit."}));
+    EXPECT_EQ(ReaderLines().back(), "openFile() Error -2147220990 : Read outside the file");
+    // The same object opens the file once the limit allows it.
+    EXPECT_TRUE(reader.openFile(path, false));
+    EXPECT_EQ(reader.EMails().Count(), 3);
 }
 
 TEST_F(DbxTest, SignatureDecidesTheFileType) {
