@@ -63,6 +63,45 @@ void WriteMessageStore(const std::string& path, int32_t messages, int64_t target
     w.Save(path);
 }
 
+int WriteSampleStore(const std::string& folder, const std::vector<std::string>& extraFolders) {
+    std::vector<std::string> names = {"Inbox", "Outbox", "Sent Items", "Deleted Items", "Drafts"};
+    names.insert(names.end(), extraFolders.begin(), extraFolders.end());
+    dbx::DbxWriter folders(dbx::Kind::Folder);
+    std::vector<int32_t> records;
+    dbx::Folder root;
+    root.id = 1;
+    root.parentId = 0;
+    root.name = "Local Folders";
+    records.push_back(folders.AddFolder(root));
+    int written = 0;
+    for (size_t i = 0; i < names.size(); ++i) {
+        dbx::Folder f;
+        f.id = static_cast<uint32_t>(i + 2);
+        f.parentId = 1;
+        f.name = names[i];
+        f.fileName = names[i] + ".dbx";
+        records.push_back(folders.AddFolder(f));
+        const bool empty =
+            names[i] == "Outbox" || names[i] == "Deleted Items" || names[i] == "Drafts";
+        std::vector<dbx::Message> messages;
+        for (int32_t m = 0; !empty && m < 5; ++m) {
+            dbx::Message message = SampleMessage(static_cast<int32_t>(i) * 100 + m);
+            message.body = BodyText(600, m);
+            messages.push_back(message);
+        }
+        dbx::DbxWriter mail(dbx::Kind::Message);
+        std::vector<int32_t> mailRecords;
+        for (const dbx::Message& message : messages)
+            mailRecords.push_back(mail.AddMessage(message));
+        mail.AddTree(mailRecords);
+        mail.Save(folder + "/" + *f.fileName);
+        ++written;
+    }
+    folders.AddTree(records);
+    folders.Save(folder + "/Folders.dbx");
+    return written + 1;
+}
+
 int WriteFuzzSeeds(const std::string& folder) {
     int n = 0;
     auto save = [&](const std::string& bytes) {
