@@ -251,17 +251,20 @@ class SortedList {
     }
 
     // The same with the key already converted (numeric mode; else unused).
+    // Records added since the last sort (the tail) are compared one by one
+    // while they are few, and merged into the sorted part only when they
+    // grow past TailScanLimit: a scan that looks each key up before adding
+    // it then merges in batches instead of shifting the list per record.
     int Lookup(std::string_view key, double probe) {
-        SortIfNeeded();
+        if (used_ - sorted_ > TailScanLimit())
+            SortIfNeeded();
         for (;;) {
             if (used_ == 0)
                 return 0;
-            int lo = 1, hi = used_, hit = 0;
+            int hit = 0, lo = 1, hi = sorted_;
             while (lo <= hi) {
                 const int mid = MidpointHalfEven(lo, hi);
-                const Slot& s = slots_[mid - 1];
-                const int c =
-                    sortMode_ == 0 ? Sign(probe, s.number) : text::CompareNoCase(key, s.key);
+                const int c = CompareProbe(key, probe, slots_[mid - 1]);
                 if (c == 0) {
                     hit = mid;
                     break;
@@ -271,10 +274,28 @@ class SortedList {
                 else
                     hi = mid - 1;
             }
+            for (int i = sorted_; hit == 0 && i < used_; ++i) {
+                if (CompareProbe(key, probe, slots_[i]) == 0)
+                    hit = i + 1;
+            }
             if (hit == 0 || !slots_[hit - 1].deleted)
                 return hit;
             Compact();
         }
+    }
+
+    int CompareProbe(std::string_view key, double probe, const Slot& s) const {
+        return sortMode_ == 0 ? Sign(probe, s.number) : text::CompareNoCase(key, s.key);
+    }
+
+    // The longest tail searched record by record: about the square root of
+    // the slots in use, at least 32, which balances the tail's comparisons
+    // against the shifting of a merge.
+    int TailScanLimit() const {
+        int limit = 32;
+        while (limit < used_ / limit)
+            limit *= 2;
+        return limit;
     }
 
     void SortIfNeeded() {

@@ -149,9 +149,9 @@ class Checker {
             return;
         }
         std::vector<Records> groups = GroupsOf(list_, less_);
-        auto it = std::find_if(groups.begin(), groups.end(),
-                               [&](const Records& r) { return !less_(r.front().first, key) &&
-                                                              !less_(key, r.front().first); });
+        auto it = std::find_if(groups.begin(), groups.end(), [&](const Records& r) {
+            return !less_(r.front().first, key) && !less_(key, r.front().first);
+        });
         const Records now = it == groups.end() ? Records{} : *it;
         const Records gone = Minus(g->second, now);
         const Records came = Minus(now, g->second);
