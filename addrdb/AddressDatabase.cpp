@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace qb::addrdb {
 
@@ -59,10 +60,38 @@ std::string AddressDatabase::normalizeAddress(const char* text) {
     return key;
 }
 
-AddressDatabase::Entries::iterator AddressDatabase::insertEntry(const std::string& key,
+std::string& AddressDatabase::KeyStore::Adopt(std::string text) {
+    return texts_.emplace_back(std::move(text));
+}
+
+std::string_view AddressDatabase::KeyStore::Copy(std::string_view key) {
+    constexpr size_t kBlock = 64 * 1024;
+    char* to;
+    if (key.size() > kBlock / 4) {
+        blocks_.push_back(std::make_unique<char[]>(key.size()));
+        to = blocks_.back().get();
+    } else {
+        if (left_ < key.size()) {
+            blocks_.push_back(std::make_unique<char[]>(kBlock));
+            next_ = blocks_.back().get();
+            left_ = kBlock;
+        }
+        to = next_;
+        next_ += key.size();
+        left_ -= key.size();
+    }
+    std::memcpy(to, key.data(), key.size());
+    return {to, key.size()};
+}
+
+AddressDatabase::Entries::iterator AddressDatabase::insertEntry(std::string_view key,
                                                                 uint32_t fromCount,
                                                                 uint32_t toCount) {
-    const auto it = entries.insert_or_assign(key, AddressRecord{fromCount, toCount, {}}).first;
+    auto it = entries.find(key);
+    if (it != entries.end())
+        it->second = AddressRecord{fromCount, toCount, {}};
+    else
+        it = entries.emplace(keys_.Copy(key), AddressRecord{fromCount, toCount, {}}).first;
     Reindex(it);
     return it;
 }

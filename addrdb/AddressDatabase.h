@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
@@ -15,7 +17,7 @@
 namespace qb::addrdb {
 
 // One address's counts and recent scores. The address itself is the key the
-// record is stored under in AddressDatabase::Entries (one copy, not two).
+// record is stored under in AddressDatabase::Entries.
 struct AddressRecord {
     uint32_t fromCount = 0;  // messages received, plus one per recorded score
     uint32_t toCount = 0;    // messages sent to (or approved for) the address
@@ -28,9 +30,10 @@ struct AddressRecord {
 
 class AddressDatabase {
   public:
-    // Keys compare byte-wise as unsigned values, a prefix first (std::string's
-    // own order), which is the file's record order and pruning's visiting order.
-    using Entries = std::map<std::string, AddressRecord, std::less<>>;
+    // Keys compare byte-wise as unsigned values, a prefix first (the standard
+    // string order), which is the file's record order and pruning's visiting
+    // order. The key bytes live in the database's KeyStore.
+    using Entries = std::map<std::string_view, AddressRecord, std::less<>>;
 
     static constexpr const char* kFileName = "quellboxaddr.bin";
     static constexpr uint32_t kHistoryLimit = 20;
@@ -43,7 +46,7 @@ class AddressDatabase {
     static std::string normalizeAddress(const char* text);
 
     // Stores a fresh record (no history) under key, replacing any there.
-    Entries::iterator insertEntry(const std::string& key, uint32_t fromCount, uint32_t toCount);
+    Entries::iterator insertEntry(std::string_view key, uint32_t fromCount, uint32_t toCount);
 
     // Removes records until at most maxEntries remain, where the two passes
     // allow: first records without history and under 2% of the to-total, then
@@ -69,8 +72,10 @@ class AddressDatabase {
     // file and a rename: true when written; on false the old file is intact.
     bool serialize() const;
 
-    // The file's text form: parse into the (empty) database, and produce.
-    void Load(std::string_view text);
+    // The file's text form: parse into the database (a line replaces any
+    // record of its address; the text is kept for the keys' bytes), and
+    // produce.
+    void Load(std::string text);
     std::string Text() const;
 
     // folder and the file name joined with exactly one backslash.
@@ -82,6 +87,22 @@ class AddressDatabase {
     uint32_t TotalFrom() const { return totalFrom; }
 
   private:
+    // The bytes of every key, kept apart from the map so that loading does
+    // not allocate per record and the keys of a loaded file lie in file order:
+    // the loaded text itself (keys lower-cased in place) and blocks for keys
+    // added later. Bytes of removed keys stay until the database goes.
+    class KeyStore {
+      public:
+        std::string& Adopt(std::string text);
+        std::string_view Copy(std::string_view key);
+
+      private:
+        std::deque<std::string> texts_;  // a deque never moves what it holds
+        std::vector<std::unique_ptr<char[]>> blocks_;
+        char* next_ = nullptr;
+        size_t left_ = 0;
+    };
+
     // Index of the records each pruning pass can remove, in key order, so a
     // pruning after every add does not walk the whole map. Built the first time
     // pruning has work to do, then kept up to date by every change.
@@ -97,6 +118,7 @@ class AddressDatabase {
     void BuildIndex();
     void Erase(Entries::iterator it);
 
+    KeyStore keys_;
     std::string folder;
     std::string fileName = kFileName;
     bool dirty = false;

@@ -76,11 +76,39 @@ std::string_view Trim(std::string_view line) {
     return line.substr(b, e - b);
 }
 
+// Room one number takes: " 4294967295", " -2147483648".
+constexpr size_t kNumberRoom = 12;
+
+char* Put(char* p, std::string_view s) {
+    std::memcpy(p, s.data(), s.size());
+    return p + s.size();
+}
+
+char* PutLongNumber(char* p, int64_t value) {
+    return std::to_chars(p, p + kNumberRoom - 1, value).ptr;
+}
+
+// A space and the number in decimal. Scores and most counts are below 100
+// and take the short way.
+inline char* PutNumber(char* p, int64_t value) {
+    *p++ = ' ';
+    if (value >= 0 && value < 100) {
+        if (value >= 10)
+            *p++ = static_cast<char>('0' + value / 10);
+        *p++ = static_cast<char>('0' + value % 10);
+        return p;
+    }
+    return PutLongNumber(p, value);
+}
+
 }  // namespace
 
-void AddressDatabase::Load(std::string_view text) {
-    // Every line counts as lower-cased. Only the address needs it: trimming,
-    // comment marks and numbers are the same in either case.
+void AddressDatabase::Load(std::string content) {
+    // Every line counts as lower-cased. Only the address needs it (in place,
+    // in the text the keys stay in): trimming, comment marks and numbers are
+    // the same in either case.
+    std::string& owned = keys_.Adopt(std::move(content));
+    const std::string_view text = owned;
     bool headerRead = false;
     size_t pos = 0;
     while (pos < text.size()) {
@@ -136,56 +164,50 @@ void AddressDatabase::Load(std::string_view text) {
                 break;
             ++p;  // the space that ends the token
         }
-        std::string key(line.substr(0, space));
-        for (char& c : key) {
-            if (c >= 'A' && c <= 'Z')
-                c = static_cast<char>(c - 'A' + 'a');
+        char* const key = owned.data() + (line.data() - text.data());
+        for (size_t i = 0; i < space; ++i) {
+            if (key[i] >= 'A' && key[i] <= 'Z')
+                key[i] = static_cast<char>(key[i] - 'A' + 'a');
         }
         // A sorted file inserts at the end, where the hint makes it cheap; of
         // two lines for one address the later one wins.
-        entries.insert_or_assign(entries.end(), std::move(key), std::move(record));
+        entries.insert_or_assign(entries.end(), std::string_view(key, space), std::move(record));
     }
 }
 
 std::string AddressDatabase::Text() const {
-    // Numbers go straight into the buffer, which grows ahead of each line by
-    // the most that line can take.
-    constexpr size_t kNumber = 12;  // " 4294967295", " -2147483648"
+    // Each line goes straight into the buffer, which grows ahead of the line
+    // by the most the line can take. The write position is a plain local
+    // passed through the helpers, so it stays in a register.
     std::string out;
-    out.resize(64 + entries.size() * 64);
-    char* p = out.data();
-    const auto room = [&out, &p](size_t need) {
-        const size_t used = static_cast<size_t>(p - out.data());
+    out.resize(64 + entries.size() * 96);  // enough for most files in one go
+    size_t used = 0;
+    const auto room = [&out, &used](size_t need) {
         if (out.size() - used < need)
             out.resize(std::max(out.size() * 2, used + need));
-        p = out.data() + used;
+        return out.data() + used;
     };
-    const auto put = [&p](std::string_view s) {
-        std::memcpy(p, s.data(), s.size());
-        p += s.size();
-    };
-    const auto number = [&p](int64_t value) {
-        *p++ = ' ';
-        p = std::to_chars(p, p + kNumber, value).ptr;
-    };
-    room(2 + 2 * kNumber + 2);
-    put("v1");
-    number(totalFrom);
-    number(totalTo);
-    put("\r\n");
+    char* p = room(2 + 2 * kNumberRoom + 2);
+    p = Put(p, "v1");
+    p = PutNumber(p, totalFrom);
+    p = PutNumber(p, totalTo);
+    p = Put(p, "\r\n");
+    used = static_cast<size_t>(p - out.data());
     for (const auto& [address, r] : entries) {
         // The newest scores up to the limit, oldest of them first.
         const size_t n = r.scoreHistory.size();
         const size_t first = n > historyLimit ? n - historyLimit : 0;
-        room(address.size() + (2 + n - first) * kNumber + 2);
-        put(address);
-        number(r.fromCount);
-        number(r.toCount);
+        p = room(address.size() + (2 + n - first) * kNumberRoom + 2);
+        const char* const start = p;
+        p = Put(p, address);
+        p = PutNumber(p, r.fromCount);
+        p = PutNumber(p, r.toCount);
         for (size_t i = first; i < n; ++i)
-            number(r.scoreHistory[i]);
-        put("\r\n");
+            p = PutNumber(p, r.scoreHistory[i]);
+        p = Put(p, "\r\n");
+        used += static_cast<size_t>(p - start);
     }
-    out.resize(static_cast<size_t>(p - out.data()));
+    out.resize(used);
     return out;
 }
 
@@ -202,7 +224,7 @@ bool AddressDatabase::initialize() {
     std::string text;
     if (!ReadWholeFile(FilePath(), text))
         return false;
-    Load(text);
+    Load(std::move(text));
     return true;
 }
 

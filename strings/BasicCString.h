@@ -11,16 +11,16 @@
 // part of their contract.
 //
 // Capacity is the buffer size the class reports (getCapacity): 4096 at
-// start, multiplied by 4 whenever an append would fill it, raised by
+// start, multiplied by 4 whenever an append would not fit, raised by
 // setCapacity, reset by clearing. The characters themselves live in one
 // contiguous store that grows geometrically with the content, so appends
 // cost amortized constant time without the memory of two full-capacity
 // buffers.
 #pragma once
 
+#include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <limits>
 #include <optional>
 #include <string>
@@ -52,12 +52,19 @@ inline int32_t GrownCapacity(int32_t capacity, int64_t newLength, const char* so
 // Text form of a floating-point number with up to digits significant digits:
 // plain decimal where it fits, otherwise a mantissa and "E+nn" / "E-nn";
 // trailing zeros dropped; the decimal separator is ".".
+// Independent of the locale the host program may have set.
 inline std::string FormatSignificant(double value, int digits) {
     if (value == 0)
         return "0";
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*G", digits, value);
-    return buf;
+    const auto result =
+        std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, digits);
+    std::string out(buf, result.ptr);
+    for (char& c : out) {
+        if (c == 'e')
+            c = 'E';
+    }
+    return out;
 }
 
 template <class Self, class Traits>
@@ -114,20 +121,20 @@ class BasicCString {
             }
             out.append(content_, from, Text::npos);
         }
-        return Make(out);
+        return Make(std::move(out));
     }
 
     Self toLowerCase() const {
         Text out = content_;
         for (Char& c : out)
             c = Traits::Lower(c);
-        return Make(out);
+        return Make(std::move(out));
     }
     Self toUpperCase() const {
         Text out = content_;
         for (Char& c : out)
             c = Traits::Upper(c);
-        return Make(out);
+        return Make(std::move(out));
     }
 
     // The default text forms; the buffer's own content plays no part.

@@ -50,7 +50,9 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
         ::close(fd);
         return false;
     }
-    out.resize(static_cast<size_t>(st.st_size));
+    // One byte more than the file holds, so the read that meets the end
+    // needs no larger buffer.
+    out.resize(static_cast<size_t>(st.st_size) + 1);
     size_t have = 0;
     bool ok = true;
     for (;;) {

@@ -191,11 +191,12 @@ class Parser {
                 break;
             start = slash + 1;
         }
+        if (parts.size() - 1 > kMaxKeyDepth)
+            return Fail("a key path more than " + std::to_string(kMaxKeyDepth) + " keys deep");
         RegNode* node = nullptr;
         for (size_t i = 0; i < kRegHives.size(); ++i) {
-            if (Equals(parts[0], kRegHives[i].name) ||
-                (parts[0].size() == std::string_view(kRegHives[i].name).size() &&
-                 StartsNoCase(parts[0], kRegHives[i].name)))
+            const std::string_view hive = kRegHives[i].name;
+            if (parts[0].size() == hive.size() && StartsNoCase(parts[0], hive))
                 node = &tree_.hives[i];
         }
         if (!node)

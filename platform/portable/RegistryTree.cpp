@@ -230,7 +230,7 @@ long TreeRegistry::CreateKey(uint32_t root, const std::string& path, uint32_t ac
     if (!node)
         return reg::kInvalidHandle;
     std::vector<std::string> parts;
-    if (!SplitPath(CutAtNul(path), parts))
+    if (!SplitPath(CutAtNul(path), parts) || parts.size() > kMaxKeyDepth)
         return reg::kInvalidParameter;
     bool created = false;
     for (const std::string& part : parts) {
@@ -379,7 +379,7 @@ long TreeRegistry::Delete(Key key, const std::string& subkey, bool withSubkeys) 
     if (!parent)
         return error;
     std::vector<std::string> parts;
-    if (!SplitPath(CutAtNul(subkey), parts) || parts.empty())
+    if (!SplitPath(CutAtNul(subkey), parts) || parts.empty() || parts.size() > kMaxKeyDepth)
         return reg::kInvalidParameter;
     for (size_t i = 0; i + 1 < parts.size(); ++i) {
         parent = parent->Child(parts[i]);

@@ -81,6 +81,10 @@ class RegNode {
     mutable bool indexed_ = false;
 };
 
+// Keys nest at most this deep below their root, as in the system's registry;
+// it also bounds the recursion of writing and comparing trees.
+inline constexpr size_t kMaxKeyDepth = 512;
+
 // The predefined roots a tree holds, in the order they are written.
 struct RegHive {
     uint32_t root;

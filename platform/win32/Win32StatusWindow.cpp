@@ -46,32 +46,32 @@ LRESULT CALLBACK StatusProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     auto* state =
         reinterpret_cast<Win32StatusWindow::State*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
     switch (msg) {
-    case WM_NCCREATE: {
-        const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
-        ::SetWindowLongPtrA(hwnd, GWLP_USERDATA,
-                            reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-        break;
-    }
-    case WM_COMMAND:
-        // OK, by click, Enter or space, only while the button is enabled.
-        if (state && LOWORD(wParam) == kOkId && state->ok && ::IsWindowEnabled(state->ok)) {
+        case WM_NCCREATE: {
+            const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
+            ::SetWindowLongPtrA(hwnd, GWLP_USERDATA,
+                                reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+            break;
+        }
+        case WM_COMMAND:
+            // OK, by click, Enter or space, only while the button is enabled.
+            if (state && LOWORD(wParam) == kOkId && state->ok && ::IsWindowEnabled(state->ok)) {
+                ::DestroyWindow(hwnd);
+                return 0;
+            }
+            break;
+        case WM_CLOSE:
+            // The close box, Alt+F4 or the system menu: at any time.
             ::DestroyWindow(hwnd);
             return 0;
-        }
-        break;
-    case WM_CLOSE:
-        // The close box, Alt+F4 or the system menu: at any time.
-        ::DestroyWindow(hwnd);
-        return 0;
-    case WM_DESTROY:
-        if (state) {
-            state->window = nullptr;
-            state->list = nullptr;
-            state->ok = nullptr;
-        }
-        return 0;
-    default:
-        break;
+        case WM_DESTROY:
+            if (state) {
+                state->window = nullptr;
+                state->list = nullptr;
+                state->ok = nullptr;
+            }
+            return 0;
+        default:
+            break;
     }
     return ::DefWindowProcA(hwnd, msg, wParam, lParam);
 }

@@ -76,6 +76,16 @@ int64_t MailHour(const std::string& date) {
     return HourNumber(y, mo, d, h);
 }
 
+// Opens a scan's .dbx file; when it cannot be opened, writes the scan's
+// failure line to the status list and the console log.
+bool OpenOrReport(oe::CDbx& dbx, const std::string& dbx_file, const std::string& failureLine) {
+    if (dbx.openFile(dbx_file, false))
+        return true;
+    StatusMessage(failureLine);
+    ConsoleLog(failureLine);
+    return false;
+}
+
 void WriteScanCount(const char* valueName, int32_t count) {
     config::RegOp reg;
     reg.root(platform::reg::kLocalMachine);
@@ -107,11 +117,8 @@ void HarvestFolder(const FolderScan& scan, const std::string& dbx_file) {
         lists::AddressList& blocked = Need(gBlockedSenders);
         config::Conf& conf = Need(gConf);
         oe::CDbx dbx;
-        if (!dbx.openFile(dbx_file, false)) {
-            StatusMessage(scan.failureLine);
-            ConsoleLog(scan.failureLine);
+        if (!OpenOrReport(dbx, dbx_file, scan.failureLine))
             return;
-        }
         lists::SortedList<int> scanSet;
         scanSet.SetSortMode(1);
         lists::AddressList state;
@@ -190,11 +197,8 @@ void PreviousFrom(std::string dbx_file) {
         oe::CDbx dbx;
         if (Tracing())
             ConsoleLog("PreviousFrom : dbx_file = " + dbx_file);
-        if (!dbx.openFile(dbx_file, false)) {
-            StatusMessage("Unable to open Inbox");
-            ConsoleLog("Unable to open Inbox");
+        if (!OpenOrReport(dbx, dbx_file, "Unable to open Inbox"))
             return;
-        }
         const platform::LocalTime now = platform::Time().Now();
         const int64_t nowHour = HourNumber(now.year, now.month, now.day, now.hour);
         for (const auto& email : dbx.EMails()) {
@@ -217,11 +221,8 @@ void ScanNewSentEmails(std::string dbx_file) {
         oe::CDbx dbx;
         if (Tracing())
             ConsoleLog("ScanNewSentEmails : dbx_file = " + dbx_file);
-        if (!dbx.openFile(dbx_file, false)) {
-            StatusMessage("Unable to open Sent Items folder.");
-            ConsoleLog("Unable to open Sent Items folder.");
+        if (!OpenOrReport(dbx, dbx_file, "Unable to open Sent Items folder."))
             return;
-        }
         lists::FileList sent;
         sent.SetFileLocation(ProgramFolder() + "\\conf\\oesent");
         sent.SetSortMode(0);

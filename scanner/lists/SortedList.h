@@ -4,16 +4,21 @@
 //
 // The list is lazy: Add appends and marks the list unsorted; the first
 // operation that needs order sorts everything pending at once (randomized
-// quicksort, selection sort for ranges of at most 15 slots). Remove marks a
-// record deleted and leaves it in place; a lookup that lands on a deleted
-// record compacts the array.
+// quicksort, selection sort for ranges of at most 15 slots). When the records
+// appended since the last sort are no more than those already sorted, only
+// they are sorted and then merged into the sorted part, so alternating
+// lookups and additions cost a merge each rather than a whole sort. Remove
+// marks a record deleted and leaves it in place; a lookup that lands on a
+// deleted record compacts the array.
 //
 // V is the value type. Values are stored as copies; a shared reference
 // (std::shared_ptr) stays shared with the caller. item() of an absent key
 // gives an empty optional, which no stored value equals.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <random>
 #include <string>
@@ -74,7 +79,6 @@ class SortedList {
         s.deleted = false;
         ++live_;
         ++used_;
-        needsSort_ = true;
     }
 
     // Replaces the value of a record with an equal key; a miss changes nothing.
@@ -106,7 +110,7 @@ class SortedList {
     // that is not numeric raises 0x80040001.
     bool Exists(std::string_view key) {
         if (sortMode_ == 0)
-            RequireNumber(key);
+            return Lookup(key, RequireNumber(key)) != 0;
         return Lookup(key) != 0;
     }
 
@@ -143,8 +147,7 @@ class SortedList {
     // Releases every record; the sort mode stays.
     void Clear() {
         std::vector<Slot>().swap(slots_);
-        live_ = used_ = capacity_ = shrinkMark_ = 0;
-        needsSort_ = false;
+        live_ = used_ = sorted_ = capacity_ = shrinkMark_ = 0;
     }
 
     // Has no observable effect.
@@ -213,14 +216,17 @@ class SortedList {
     }
 
     void Compact() {
-        int to = 0;
+        int to = 0, sortedTo = 0;
         for (int from = 0; from < used_; ++from) {
             if (slots_[from].deleted)
                 continue;
             if (to != from)
                 slots_[to] = std::move(slots_[from]);
             ++to;
+            if (from < sorted_)
+                sortedTo = to;
         }
+        sorted_ = sortedTo;
         for (int i = to; i < used_; ++i) {
             slots_[i].key.clear();
             slots_[i].value = V{};
@@ -233,24 +239,32 @@ class SortedList {
 
     // Slot number (1-based) of a live record with an equal key, or 0.
     int Lookup(std::string_view key) {
-        SortIfNeeded();
+        double probe = 0;
+        if (sortMode_ == 0 && used_ != 0) {
+            // The comparison converts the key; a text that is no number fails there.
+            std::optional<double> n = ParseNumericKey(key);
+            if (!n)
+                throw TypeMismatchError("SortedList");
+            probe = *n;
+        }
+        return Lookup(key, probe);
+    }
+
+    // The same with the key already converted (numeric mode; else unused).
+    // Records added since the last sort (the tail) are compared one by one
+    // while they are few, and merged into the sorted part only when they
+    // grow past TailScanLimit: a scan that looks each key up before adding
+    // it then merges in batches instead of shifting the list per record.
+    int Lookup(std::string_view key, double probe) {
+        if (used_ - sorted_ > TailScanLimit())
+            SortIfNeeded();
         for (;;) {
             if (used_ == 0)
                 return 0;
-            double probe = 0;
-            if (sortMode_ == 0) {
-                // The comparison converts the key; a text that is no number fails there.
-                std::optional<double> n = ParseNumericKey(key);
-                if (!n)
-                    throw TypeMismatchError("SortedList");
-                probe = *n;
-            }
-            int lo = 1, hi = used_, hit = 0;
+            int hit = 0, lo = 1, hi = sorted_;
             while (lo <= hi) {
                 const int mid = MidpointHalfEven(lo, hi);
-                const Slot& s = slots_[mid - 1];
-                const int c =
-                    sortMode_ == 0 ? Sign(probe, s.number) : text::CompareNoCase(key, s.key);
+                const int c = CompareProbe(key, probe, slots_[mid - 1]);
                 if (c == 0) {
                     hit = mid;
                     break;
@@ -260,21 +274,72 @@ class SortedList {
                 else
                     hi = mid - 1;
             }
+            for (int i = sorted_; hit == 0 && i < used_; ++i) {
+                if (CompareProbe(key, probe, slots_[i]) == 0)
+                    hit = i + 1;
+            }
             if (hit == 0 || !slots_[hit - 1].deleted)
                 return hit;
             Compact();
         }
     }
 
+    int CompareProbe(std::string_view key, double probe, const Slot& s) const {
+        return sortMode_ == 0 ? Sign(probe, s.number) : text::CompareNoCase(key, s.key);
+    }
+
+    // The longest tail searched record by record: about the square root of
+    // the slots in use, at least 32, which balances the tail's comparisons
+    // against the shifting of a merge.
+    int TailScanLimit() const {
+        int limit = 32;
+        while (limit < used_ / limit)
+            limit *= 2;
+        return limit;
+    }
+
     void SortIfNeeded() {
-        if (needsSort_)
+        if (sorted_ < used_)
             Sort();
     }
 
+    // Sorts slots 0..used - 1. Records appended since the last sort (the
+    // tail) are sorted on their own and merged in when they are no more than
+    // the sorted records; otherwise the whole list is sorted again.
     void Sort() {
-        if (used_ > 0)
+        const int tail = used_ - sorted_;
+        if (tail > sorted_) {
             SortRange(0, used_ - 1);
-        needsSort_ = false;
+        } else {
+            SortRange(sorted_, used_ - 1);
+            MergeTail();
+        }
+        sorted_ = used_;
+    }
+
+    // Merges the sorted tail sorted_..used - 1 into the sorted slots before
+    // it, from the back: each tail record, largest first, goes after the
+    // sorted records whose keys are not greater than its own, and only the
+    // records above its place move up.
+    void MergeTail() {
+        std::vector<Slot> tail(std::make_move_iterator(slots_.begin() + sorted_),
+                               std::make_move_iterator(slots_.begin() + used_));
+        int end = sorted_;  // sorted records 0..end - 1 are not placed yet
+        int dest = used_;   // slots dest..used - 1 are final
+        for (int t = static_cast<int>(tail.size()) - 1; t >= 0; --t) {
+            int lo = 0, hi = end;  // first slot whose key is greater than tail[t]'s
+            while (lo < hi) {
+                const int mid = lo + (hi - lo) / 2;
+                if (Compare(slots_[mid], tail[t]) > 0)
+                    hi = mid;
+                else
+                    lo = mid + 1;
+            }
+            std::move_backward(slots_.begin() + lo, slots_.begin() + end, slots_.begin() + dest);
+            dest -= end - lo;
+            end = lo;
+            slots_[--dest] = std::move(tail[t]);
+        }
     }
 
     // Sorts slots lo..hi (0-based, inclusive). Recurses into the smaller part
@@ -355,7 +420,9 @@ class SortedList {
     std::vector<Slot> slots_;
     int32_t capacity_ = 0;
     int32_t shrinkMark_ = 0;
-    bool needsSort_ = false;
+    // Slots 0..sorted_ - 1 are in key order; the list needs a sort while
+    // sorted_ < used_.
+    int32_t sorted_ = 0;
     int32_t sortMode_ = 0;
     // Never seeded from outside: pivot choices repeat from run to run.
     std::minstd_rand random_;

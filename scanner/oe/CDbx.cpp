@@ -1,7 +1,6 @@
 #include "scanner/oe/CDbx.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <unordered_set>
 
@@ -81,11 +80,32 @@ std::string DateText(uint64_t ticks) {
         month = mp < 10 ? mp + 3 : mp - 9;
         year = yoe + era * 400 + (month <= 2 ? 1 : 0);
     }
-    char text[64];
-    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld",
-                  static_cast<long long>(year), static_cast<long long>(month),
-                  static_cast<long long>(day), static_cast<long long>(hour),
-                  static_cast<long long>(minute), static_cast<long long>(second));
+    // Written digit by digit: this runs once per message of a large file.
+    std::string text;
+    auto put = [&text](int64_t value, int digits) {
+        char d[24];
+        int n = 0;
+        do {
+            d[n++] = static_cast<char>('0' + value % 10);
+            value /= 10;
+        } while (value > 0);
+        for (int pad = n; pad < digits; ++pad)
+            text += '0';
+        while (n > 0)
+            text += d[--n];
+    };
+    text.reserve(20);
+    put(year, 4);
+    text += '-';
+    put(month, 2);
+    text += '-';
+    put(day, 2);
+    text += ' ';
+    put(hour, 2);
+    text += ':';
+    put(minute, 2);
+    text += ':';
+    put(second, 2);
     return text;
 }
 

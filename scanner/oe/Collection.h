@@ -62,18 +62,27 @@ class Collection {
              const std::optional<CollectionIndex>& before = std::nullopt,
              const std::optional<CollectionIndex>& after = std::nullopt) {
         std::string folded = text::Lower(key);
-        if (!folded.empty() && byKey_.count(folded))
-            throw RunError(collection_err::kDuplicateKey, collection_err::kSource,
-                           "This key is already associated with an element of this collection");
         size_t at = entries_.size();
         if (before)
             at = Find(*before);
         else if (after)
             at = Find(*after) + 1;
-        if (!folded.empty())
-            byKey_.emplace(folded, item);
+        if (!folded.empty()) {
+            if (!byKey_.try_emplace(folded, item).second)
+                throw RunError(collection_err::kDuplicateKey, collection_err::kSource,
+                               "This key is already associated with an element of this "
+                               "collection");
+            try {
+                entries_.insert(entries_.begin() + static_cast<std::ptrdiff_t>(at),
+                                Entry{std::move(folded), std::move(item)});
+            } catch (...) {
+                byKey_.erase(text::Lower(key));
+                throw;
+            }
+            return;
+        }
         entries_.insert(entries_.begin() + static_cast<std::ptrdiff_t>(at),
-                        Entry{std::move(folded), std::move(item)});
+                        Entry{std::string(), std::move(item)});
     }
 
     void Remove(const CollectionIndex& index) {

@@ -4,10 +4,10 @@
 // members directly. A member's run-time error comes back as a failed HRESULT
 // (the error number; VB-style numbers below 0x10000 as 0x800A0000 + number)
 // with the source and description as the thread's error info.
-#include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
 #include <olectl.h>
+#include <windows.h>
 
 #include <atomic>
 #include <cstring>
@@ -15,9 +15,9 @@
 #include <optional>
 #include <string>
 
+#include "Strings_h.h"
 #include "common/RunError.h"
 #include "strings/CString.h"
-#include "Strings_h.h"
 
 namespace {
 
@@ -31,9 +31,12 @@ std::atomic<long> gLocks{0};
 constexpr char kProgId[] = "Strings.CString";
 constexpr char kClsid[] = "{6E3FB24B-CAC7-4874-BDD5-692D441B8817}";
 constexpr char kLibid[] = "{930B4EB6-1DDF-4188-87FC-019A84B2E4FF}";
-const CLSID kClassId = {0x6E3FB24B, 0xCAC7, 0x4874, {0xBD, 0xD5, 0x69, 0x2D, 0x44, 0x1B, 0x88, 0x17}};
-const IID kInterfaceId = {0x0B9D6939, 0x0DAF, 0x4F2F, {0xBD, 0x39, 0x82, 0xE0, 0xB9, 0x77, 0xCB, 0x99}};
-const GUID kLibraryId = {0x930B4EB6, 0x1DDF, 0x4188, {0x87, 0xFC, 0x01, 0x9A, 0x84, 0xB2, 0xE4, 0xFF}};
+const CLSID kClassId = {
+    0x6E3FB24B, 0xCAC7, 0x4874, {0xBD, 0xD5, 0x69, 0x2D, 0x44, 0x1B, 0x88, 0x17}};
+const IID kInterfaceId = {
+    0x0B9D6939, 0x0DAF, 0x4F2F, {0xBD, 0x39, 0x82, 0xE0, 0xB9, 0x77, 0xCB, 0x99}};
+const GUID kLibraryId = {
+    0x930B4EB6, 0x1DDF, 0x4188, {0x87, 0xFC, 0x01, 0x9A, 0x84, 0xB2, 0xE4, 0xFF}};
 
 std::wstring ModulePath() {
     wchar_t path[MAX_PATH * 4];
@@ -48,7 +51,8 @@ Text FromBstr(BSTR b) {
 HRESULT ToBstr(const Text& t, BSTR* out) {
     if (!out)
         return E_POINTER;
-    *out = ::SysAllocStringLen(reinterpret_cast<const OLECHAR*>(t.data()), static_cast<UINT>(t.size()));
+    *out = ::SysAllocStringLen(reinterpret_cast<const OLECHAR*>(t.data()),
+                               static_cast<UINT>(t.size()));
     return *out || t.empty() ? S_OK : E_OUTOFMEMORY;
 }
 
@@ -219,8 +223,8 @@ class ComCString final : public _CString, public ISupportErrorInfo {
         if (!TypeInfo())
             return TYPE_E_CANTLOADLIBRARY;
         ::SetErrorInfo(0, nullptr);
-        const HRESULT hr = ::DispInvoke(static_cast<_CString*>(this), TypeInfo(), id, flags,
-                                        params, result, exception, argError);
+        const HRESULT hr = ::DispInvoke(static_cast<_CString*>(this), TypeInfo(), id, flags, params,
+                                        result, exception, argError);
         return hr;
     }
 
@@ -314,8 +318,8 @@ class ComCString final : public _CString, public ISupportErrorInfo {
         return Guard([&] {
             if (!result)
                 return E_POINTER;
-            *result = Vb(impl_.saveFTP(FromBstr(host), FromBstr(user), FromBstr(pwd),
-                                       FromBstr(fileName)));
+            *result = Vb(
+                impl_.saveFTP(FromBstr(host), FromBstr(user), FromBstr(pwd), FromBstr(fileName)));
             return S_OK;
         });
     }
@@ -354,15 +358,16 @@ class ComCString final : public _CString, public ISupportErrorInfo {
         });
     }
     HRESULT STDMETHODCALLTYPE compareTo(_CString* aCString, LONG* result) override {
-        return Number(aCString, result, [](const Impl& s, const Impl* o) { return s.compareTo(o); });
+        return Number(aCString, result,
+                      [](const Impl& s, const Impl* o) { return s.compareTo(o); });
     }
     HRESULT STDMETHODCALLTYPE compareToIgnoreCase(_CString* aCString, LONG* result) override {
         return Number(aCString, result,
                       [](const Impl& s, const Impl* o) { return s.compareToIgnoreCase(o); });
     }
     HRESULT STDMETHODCALLTYPE regionMatches(VARIANT_BOOL ignoreCase, LONG toffset,
-                                            _CString* otherString, LONG ooffset,
-                                            LONG compareLength, VARIANT_BOOL* result) override {
+                                            _CString* otherString, LONG ooffset, LONG compareLength,
+                                            VARIANT_BOOL* result) override {
         return Guard([&] {
             if (!result)
                 return E_POINTER;
@@ -375,7 +380,8 @@ class ComCString final : public _CString, public ISupportErrorInfo {
             return S_OK;
         });
     }
-    HRESULT STDMETHODCALLTYPE subStringVB(LONG beginIndex, VARIANT endIndex, BSTR* result) override {
+    HRESULT STDMETHODCALLTYPE subStringVB(LONG beginIndex, VARIANT endIndex,
+                                          BSTR* result) override {
         return Guard([&] {
             std::optional<double> end;
             const HRESULT hr = OptionalNumber(endIndex, end);
@@ -391,7 +397,8 @@ class ComCString final : public _CString, public ISupportErrorInfo {
         });
     }
     HRESULT STDMETHODCALLTYPE startsWith(_CString* prefix, VARIANT_BOOL* result) override {
-        return Compare(prefix, result, [](const Impl& s, const Impl* o) { return s.startsWith(o); });
+        return Compare(prefix, result,
+                       [](const Impl& s, const Impl* o) { return s.startsWith(o); });
     }
     HRESULT STDMETHODCALLTYPE endsWith(_CString* suffix, VARIANT_BOOL* result) override {
         return Compare(suffix, result, [](const Impl& s, const Impl* o) { return s.endsWith(o); });
@@ -559,8 +566,9 @@ bool SetKey(HKEY root, const std::string& path, const char* name, const std::str
     if (::RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
         ERROR_SUCCESS)
         return false;
-    const LONG rc = ::RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                                     static_cast<DWORD>(value.size() + 1));
+    const LONG rc =
+        ::RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                         static_cast<DWORD>(value.size() + 1));
     ::RegCloseKey(key);
     return rc == ERROR_SUCCESS;
 }
@@ -597,15 +605,15 @@ extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
     if (n == 0 || n >= sizeof path)
         return SELFREG_E_CLASS;
     const std::string clsidKey = std::string("CLSID\\") + kClsid;
-    const bool ok = SetKey(HKEY_CLASSES_ROOT, clsidKey, nullptr, kProgId) &&
-                    SetKey(HKEY_CLASSES_ROOT, clsidKey + "\\InprocServer32", nullptr, path) &&
-                    SetKey(HKEY_CLASSES_ROOT, clsidKey + "\\InprocServer32", "ThreadingModel",
-                           "Apartment") &&
-                    SetKey(HKEY_CLASSES_ROOT, clsidKey + "\\ProgID", nullptr, kProgId) &&
-                    SetKey(HKEY_CLASSES_ROOT, clsidKey + "\\TypeLib", nullptr, kLibid) &&
-                    SetKey(HKEY_CLASSES_ROOT, clsidKey + "\\VERSION", nullptr, "1.0") &&
-                    SetKey(HKEY_CLASSES_ROOT, kProgId, nullptr, kProgId) &&
-                    SetKey(HKEY_CLASSES_ROOT, std::string(kProgId) + "\\CLSID", nullptr, kClsid);
+    const bool ok =
+        SetKey(HKEY_CLASSES_ROOT, clsidKey, nullptr, kProgId) &&
+        SetKey(HKEY_CLASSES_ROOT, clsidKey + "\\InprocServer32", nullptr, path) &&
+        SetKey(HKEY_CLASSES_ROOT, clsidKey + "\\InprocServer32", "ThreadingModel", "Apartment") &&
+        SetKey(HKEY_CLASSES_ROOT, clsidKey + "\\ProgID", nullptr, kProgId) &&
+        SetKey(HKEY_CLASSES_ROOT, clsidKey + "\\TypeLib", nullptr, kLibid) &&
+        SetKey(HKEY_CLASSES_ROOT, clsidKey + "\\VERSION", nullptr, "1.0") &&
+        SetKey(HKEY_CLASSES_ROOT, kProgId, nullptr, kProgId) &&
+        SetKey(HKEY_CLASSES_ROOT, std::string(kProgId) + "\\CLSID", nullptr, kClsid);
     if (!ok)
         return SELFREG_E_CLASS;
     ITypeLib* library = nullptr;

@@ -11,9 +11,7 @@
 
 namespace {
 
-using qb::test::AddrDb;
-using qb::test::QuellAddrLibrary;
-using qb::test::TempFolder;
+using namespace qb::test;
 using Totals = AddrDb::Totals;
 
 constexpr const char* kFile = "quellboxaddr.bin";

@@ -97,6 +97,16 @@ TEST(StoreFailure, MissingAddressLibraryEndsTheRunOnMainsErrorPath) {
     EXPECT_FALSE(s.Program().Exists("conf/blockedsenders")) << "nothing after the error runs";
 }
 
+TEST(StoreFailure, LibraryWithoutTheExportsEndsTheRunOnMainsErrorPath) {
+    Scenario s;
+    s.StandardFolders();
+    std::filesystem::copy_file(OTHER_LIBRARY_PATH, s.Program() / "libquelladdr.so",
+                               std::filesystem::copy_options::overwrite_existing);
+    EXPECT_EQ(s.Run().exitCode, 0);
+    EXPECT_EQ(s.Console(),
+              Lines{"Main() Error 453 : Can't find DLL entry point getSpamAddrH in quelladdr.dll"});
+}
+
 TEST(StoreFailure, NoIdentityMeansNoStoreAndEveryScanSaysSo) {
     Scenario s;
     // A registry with the product's key only: no identity is recorded.

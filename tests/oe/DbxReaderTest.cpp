@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "strings/ScannerCString.h"
 #include "tests/oe/DbxTestSupport.h"
 
 namespace qb::oe {
@@ -139,9 +140,13 @@ TEST_F(DbxTest, AtTraceLevelEightTheReaderLogsEachStep) {
     report.SetLevel(8);
     CDbx reader;
     ASSERT_TRUE(reader.openFile(path, false));
-    EXPECT_EQ(ReaderLines(), (std::vector<std::string>{"Len(signature) = 16", "sig(0) = 207",
-                                                       "Done with CopyMemory", "dbxTypeEmail",
-                                                       "getIndexes", "No Exceptions"}));
+    // The file loader's lines come first, then the reader's.
+    EXPECT_EQ(report.console,
+              (std::vector<std::string>{
+                  "filesize = " + std::to_string(folder.Read("Inbox.dbx").size()),
+                  "Get file_handle", "CString::append", "End of loadBinary.  No Exceptions",
+                  "Len(signature) = 16", "sig(0) = 207", "Done with CopyMemory", "dbxTypeEmail",
+                  "getIndexes", "No Exceptions"}));
     report.console.clear();
     const std::string folders = Store(dbx::FolderFile({{1, 0, std::string("A"), std::nullopt}}));
     CDbx folderReader;
@@ -171,6 +176,22 @@ TEST_F(DbxTest, ShortOrEmptyFilesFail) {
     }
     EXPECT_FALSE(reader.openFile(folder.WinPath() + "\\missing.dbx", false));
     EXPECT_EQ(reader.EMails().Count(), 1);
+}
+
+TEST_F(DbxTest, FileTheLoaderRefusesDoesNotOpen) {
+    const std::string path = Store(dbx::MessageFile(Numbered(3)));
+    scanner::SetScanLimit(1000);
+    CDbx reader;
+    const bool opened = reader.openFile(path, false);
+    scanner::SetScanLimit(0);
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(reader.ErrNo(), "1");
+    EXPECT_EQ(reader.EMails().Count(), 0);
+    EXPECT_EQ(report.status, (std::vector<std::string>{path + " larger than scan limit."}));
+    EXPECT_EQ(ReaderLines().back(), "openFile() Error -2147220990 : Read outside the file");
+    // The same object opens the file once the limit allows it.
+    EXPECT_TRUE(reader.openFile(path, false));
+    EXPECT_EQ(reader.EMails().Count(), 3);
 }
 
 TEST_F(DbxTest, SignatureDecidesTheFileType) {
@@ -363,6 +384,43 @@ TEST_F(DbxTest, StringsEndAtTheirNulOrAtTheEndOfTheDataArea) {
     EXPECT_EQ(m->OrigSubject(), "");
     EXPECT_EQ(m->SenderEMail(), "a@b.c");
     EXPECT_EQ(m->SenderName(), "tail");
+}
+
+// The writer's bytes, checked against the layout by hand, so that the reader
+// and the writer cannot agree on a misreading of it.
+TEST(DbxWriter, WritesTheOutlookExpressLayout) {
+    dbx::DbxWriter w(dbx::Kind::Folder, 0xE8);
+    EXPECT_EQ(w.Bytes().substr(0, 16),
+              std::string("\xCF\xAD\x12\xFE\xC6\xFD\x74\x6F\x66\xE3\xD1\x11\x9A\x4E\x00\xC0", 16));
+    dbx::Record r;
+    r.fields = {dbx::Field::Direct(0x80, 0x030201), dbx::Field::String(0x02, "Ab")};
+    const int32_t record = w.AddRecord(r);
+    EXPECT_EQ(record, 0xE8);
+    EXPECT_EQ(w.Bytes().substr(0xE8),
+              std::string("\xE8\x00\x00\x00"  // own offset
+                          "\x0B\x00\x00\x00"  // L: two entries and "Ab\0"
+                          "\x00\x00\x02\x00"  // N = 2
+                          "\x80\x01\x02\x03"  // id 0x80, V = 0x030201
+                          "\x02\x00\x00\x00"  // id 0x02 at value offset 0
+                          "Ab\0",
+                          23));
+    const int32_t node = w.AddNode(0x1234, 7, {{record, 0x5678, 3}});
+    EXPECT_EQ(w.Bytes().substr(static_cast<size_t>(node)),
+              std::string("\xFF\x00\x00\x00"
+                          "\x00\x00\x00\x00"
+                          "\x34\x12\x00\x00"  // first child
+                          "\x00\x00\x00\x00"
+                          "\x00\x01\x00\x00"  // one entry at 0x11
+                          "\x07\x00\x00\x00"  // records under the first child
+                          "\xE8\x00\x00\x00\x78\x56\x00\x00\x03\x00\x00\x00",
+                          36));
+    const int32_t body = w.AddBody("xyz", 2);
+    EXPECT_EQ(w.Bytes().substr(static_cast<size_t>(body)),
+              std::string("\x23\x01\x00\x00\x02\x00\x00\x00\x02\x00\x00\x00\x35\x01\x00\x00xy"
+                          "\x35\x01\x00\x00\x02\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00z",
+                          35));
+    w.AddTree({record});
+    EXPECT_EQ(w.Bytes().substr(0xC4, 4), std::string("\x01\x00\x00\x00", 4));
 }
 
 }  // namespace

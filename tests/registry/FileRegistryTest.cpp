@@ -10,23 +10,16 @@
 #include "platform/memory/MemoryRegistry.h"
 #include "platform/portable/FileRegistry.h"
 #include "platform/posix/PosixFileSystem.h"
+#include "tests/registry/Utf16.h"
 #include "tests/support/ReportCapture.h"
 #include "tests/support/TempFolder.h"
 
 namespace qb::platform {
 namespace {
 
-using test::ReportCapture;
-using test::TempFolder;
-
-std::string Utf16(const std::u16string& s) {
-    std::string out = "\xFF\xFE";
-    for (char16_t u : s) {
-        out += static_cast<char>(u & 0xFF);
-        out += static_cast<char>(u >> 8);
-    }
-    return out;
-}
+using qb::test::ReportCapture;
+using qb::test::TempFolder;
+using qb::test::Utf16;
 
 struct Opened {
     Registry& reg;
@@ -150,6 +143,11 @@ TEST_F(FileRegistryTest, AccessRightsAndDeletionFollowTheSystem) {
     Registry::Key key = 0;
     EXPECT_EQ(registry.CreateKey(0x80000004, "X", reg::kKeyRead, key), reg::kInvalidHandle);
     EXPECT_EQ(registry.CreateKey(reg::kCurrentUser, "a\\\\b", reg::kKeyRead, key),
+              reg::kInvalidParameter);
+    std::string deep = "k";
+    for (int i = 0; i < 512; ++i)
+        deep += "\\k";
+    EXPECT_EQ(registry.CreateKey(reg::kCurrentUser, deep, reg::kKeyRead, key),
               reg::kInvalidParameter);
     EXPECT_EQ(key, 0u);
 }

@@ -4,19 +4,14 @@
 
 #include <string>
 
+#include "tests/registry/Utf16.h"
+
 #include "platform/portable/RegFile.h"
 
 namespace qb::platform {
 namespace {
 
-std::string Utf16(const std::u16string& s) {
-    std::string out = "\xFF\xFE";
-    for (char16_t u : s) {
-        out += static_cast<char>(u & 0xFF);
-        out += static_cast<char>(u >> 8);
-    }
-    return out;
-}
+using qb::test::Utf16;
 
 const RegNode* Find(const RegTree& tree, uint32_t root, std::initializer_list<const char*> path) {
     const RegNode* node = const_cast<RegTree&>(tree).Hive(root);
@@ -205,6 +200,14 @@ TEST(RegFile, FaultsNameTheirLine) {
         ParseError(Utf16(u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_USERS\\A]") + "x")
             .line,
         3u);
+    // Keys nest at most 512 deep.
+    std::string deep = "[HKEY_CURRENT_USER";
+    for (int i = 0; i < 512; ++i)
+        deep += "\\k";
+    RegTree tree;
+    RegFileError error;
+    EXPECT_TRUE(ParseRegFile("REGEDIT4\r\n" + deep + "]\r\n", tree, error)) << error.message;
+    EXPECT_EQ(ParseError("REGEDIT4\r\n\r\n" + deep + "\\k]\r\n").line, 3u);
     const RegFileError e = ParseError(key + "\"v\"=hex:01,zz\r\n");
     EXPECT_NE(e.message.find("hex"), std::string::npos);
 }

@@ -148,6 +148,8 @@ TEST(CStringDerived, ValueOfGivesTheDefaultTextForms) {
     EXPECT_EQ(CString::valueOfDouble(123456789012345.0).toString(), u"123456789012345");
     EXPECT_EQ(CString::valueOfDouble(1e20).toString(), u"1E+20");
     EXPECT_EQ(CString::valueOfDouble(0.0).toString(), u"0");
+    EXPECT_EQ(CString::valueOfDouble(0.0001).toString(), u"0.0001");
+    EXPECT_EQ(CString::valueOfDouble(-0.00001).toString(), u"-1E-05");
     EXPECT_EQ(CString::valueOfSingle(1.0f / 3).toString(), u"0.3333333");
     EXPECT_EQ(CString::valueOfSingle(0.1f).toString(), u"0.1");
     EXPECT_EQ(CString::valueOfSingle(16777216.0f).toString(), u"1.677722E+07");

@@ -1,5 +1,5 @@
-// Starts tests/strings/local_servers.py (HTTP, FTP and a silent port on
-// 127.0.0.1) in a temporary folder for the lifetime of the object, and
+// Starts tests/strings/local_servers.py (HTTP, FTP, a silent port and an
+// unreachable one on 127.0.0.1) in a temporary folder for the lifetime of the object, and
 // stops it by its process id. The script ends by itself after five minutes
 // should a test die before stopping it.
 #pragma once
@@ -53,7 +53,8 @@ class LocalServers {
             line.append(buf, static_cast<size_t>(n));
         }
         ::close(fds[0]);
-        if (std::sscanf(line.c_str(), "http=%d ftp=%d silent=%d", &http_, &ftp_, &silent_) != 3) {
+        if (std::sscanf(line.c_str(), "http=%d ftp=%d silent=%d full=%d", &http_, &ftp_, &silent_,
+                        &full_) != 4) {
             Stop();
             throw std::runtime_error("the local servers did not start: " + line);
         }
@@ -65,6 +66,8 @@ class LocalServers {
     std::string Http() const { return "127.0.0.1:" + std::to_string(http_); }
     std::string Ftp() const { return "127.0.0.1:" + std::to_string(ftp_); }
     std::string Silent() const { return "127.0.0.1:" + std::to_string(silent_); }
+    // A port that never completes a connection, as an unreachable host.
+    std::string Unreachable() const { return "127.0.0.1:" + std::to_string(full_); }
     const TempFolder& Root() const { return folder_; }
 
   private:
@@ -86,7 +89,7 @@ class LocalServers {
 
     TempFolder folder_;
     pid_t pid_ = 0;
-    int http_ = 0, ftp_ = 0, silent_ = 0;
+    int http_ = 0, ftp_ = 0, silent_ = 0, full_ = 0;
 };
 
 }  // namespace qb::test

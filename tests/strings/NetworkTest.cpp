@@ -100,6 +100,21 @@ TEST_F(CStringOverNetwork, DeadServersFailWithinTheTimeouts) {
     EXPECT_LT(seconds, 20);
 }
 
+TEST_F(CStringOverNetwork, UnreachableHostsFailAfterTheConnectTimeout) {
+    const auto start = std::chrono::steady_clock::now();
+    CString s;
+    s.append(u"old");
+    s.loadHTTP(U(servers.Unreachable()), u"never.txt");
+    EXPECT_EQ(s.length(), 0);
+    EXPECT_FALSE(s.saveFTP(U(servers.Unreachable()), u"alice", u"s3cret", u"never.txt"));
+    EXPECT_EQ(MInet::LastDiagnostic().rfind("InternetWriteFile error code: 28 ", 0), 0u)
+        << MInet::LastDiagnostic();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(seconds, 2 * 3 - 0.5);  // the connect timeout of 3 s, twice
+    EXPECT_LT(seconds, 15);
+}
+
 TEST_F(CStringOverNetwork, LoadFtpWithUserAndAnonymously) {
     servers.Root().Write("ftp/alice/pub/a.bin", AllBytes());
     servers.Root().Write("ftp/anon/readme.txt", "anonymous\r\n");

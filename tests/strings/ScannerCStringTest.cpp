@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/SystemInfo.h"
 #include "platform/memory/FixedSystemInfo.h"
 #include "platform/memory/MemoryFileSystem.h"
 #include "tests/support/ReportCapture.h"
@@ -219,6 +220,12 @@ TEST_F(ScannerLoad, FailuresWriteOneErrorLineAndLeaveTheBufferEmpty) {
     s.loadBinary("C:\\Store\\Short.dbx");
     EXPECT_EQ(s.length(), 0);
     EXPECT_EQ(reports.console, (Lines{"loadBinary() Error 62 : Input past end of file"}));
+}
+
+TEST(ScannerLoadFiles, TheSystemReportsAvailableMemory) {
+    const uint64_t available = platform::DefaultSystemInfo().AvailablePhysicalMemory();
+    EXPECT_GT(available, 16 * kMB);
+    EXPECT_LT(available, uint64_t{1} << 50);
 }
 
 TEST(ScannerLoadFiles, AFolderWithoutTheBackslashIsAnAccessError) {

@@ -12,7 +12,9 @@ Serves, on 127.0.0.1 only and on ports the system picks:
     ROOT/ftp/anon, both with write rights. Every command goes to
     ROOT/ftp.log ("PASS" arguments hidden).
   - A "silent" port that accepts connections and never answers.
-Prints one line "http=<port> ftp=<port> silent=<port>" when ready, and ends
+  - A "full" port whose queue of pending connections is kept full, so a new
+    connection is never made: a host that cannot be reached.
+Prints one line "http=<port> ftp=<port> silent=<port> full=<port>" when ready, and ends
 by itself after 300 seconds should nobody stop it.
 """
 import http.server
@@ -104,6 +106,15 @@ def main():
 
     threading.Thread(target=hold, daemon=True).start()
 
+    full = socket.socket()
+    full.bind(("127.0.0.1", 0))
+    full.listen(0)
+    for _ in range(3):
+        filler = socket.socket()
+        filler.setblocking(False)
+        filler.connect_ex(full.getsockname())
+        held.append(filler)
+
     auth = Authorizer()
     auth.add_user("alice", "s3cret", os.path.join(root, "ftp/alice"), perm="elradfmw")
     auth.add_user("ftp", "", os.path.join(root, "ftp/anon"), perm="elradfmw")
@@ -113,8 +124,9 @@ def main():
     ftpd = FTPServer(("127.0.0.1", 0), RecordingFtpHandler)
 
     threading.Timer(300, lambda: os._exit(0)).start()
-    print("http=%d ftp=%d silent=%d" % (httpd.server_address[1], ftpd.address[1],
-                                         silent.getsockname()[1]), flush=True)
+    print("http=%d ftp=%d silent=%d full=%d" % (httpd.server_address[1], ftpd.address[1],
+                                                 silent.getsockname()[1],
+                                                 full.getsockname()[1]), flush=True)
     ftpd.serve_forever()
 
 

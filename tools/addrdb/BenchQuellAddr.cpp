@@ -38,12 +38,11 @@ std::string Address(int i) {
     return buf;
 }
 
-// Reads the file and writes the same bytes to a new second file, as plainly
-// as the C library allows; with flush, also forces them to disk as a save
-// does. The second file is removed first, untimed, so each round writes a
-// new file as the save does.
+// Reads the file and writes the same bytes over a second file of the same
+// size, as plainly as the C library allows (the old bytes are truncated away,
+// as a save drops the old file); with flush, also forces them to disk as a
+// save does.
 double PlainCopy(const std::string& from, const std::string& to, bool flush) {
-    std::filesystem::remove(to);
     const auto t = Clock::now();
     FILE* in = std::fopen(from.c_str(), "rb");
     std::string bytes;
@@ -101,21 +100,39 @@ int main(int argc, char** argv) {
 
     // 1. Open + release after one change, against plain read + write.
     const int kRounds = 15;
-    std::vector<double> plain, flushed, library;
+    std::vector<double> plain, flushed, library, opening, releasing;
     for (int r = 0; r < kRounds; ++r) {
-        plain.push_back(PlainCopy(file, work + "/copy", false));
-        flushed.push_back(PlainCopy(file, work + "/copy", true));
+        // Alternate which baseline runs first, so neither always follows the
+        // library's save.
+        if (r % 2) {
+            plain.push_back(PlainCopy(file, work + "/copy", false));
+            flushed.push_back(PlainCopy(file, work + "/copy", true));
+        } else {
+            flushed.push_back(PlainCopy(file, work + "/copy", true));
+            plain.push_back(PlainCopy(file, work + "/copy", false));
+        }
         const auto t = Clock::now();
         SpamAddrHandle h = getSpamAddrH(db1.c_str(), 200'000);
+        opening.push_back(Seconds(t));
         addSpamAddrTo(h, addresses[static_cast<size_t>(r)].c_str(), 1);
+        const auto t2 = Clock::now();
         freeSpamAddrH(h);  // prunes (nothing to do: under capacity) and saves
+        releasing.push_back(Seconds(t2));
         library.push_back(Seconds(t));
     }
-    const double p = Median(plain), f = Median(flushed), l = Median(library);
+    for (const bool best : {false, true}) {
+        const auto pick = [best](const std::vector<double>& v) {
+            return best ? *std::min_element(v.begin(), v.end()) : Median(v);
+        };
+        const double p = pick(plain), f = pick(flushed), l = pick(library);
+        std::printf(
+            "1. %s of %d: open+change+release %.2f ms; plain read+write %.2f ms "
+            "(ratio %.2f); plain read+write+flush %.2f ms (ratio %.2f)\n",
+            best ? "best" : "median", kRounds, l * 1e3, p * 1e3, l / p, f * 1e3, l / f);
+    }
     std::printf(
-        "1. open+change+release: %.2f ms; plain read+write %.2f ms (ratio %.2f); "
-        "plain read+write+flush %.2f ms (ratio %.2f); median of %d\n",
-        l * 1e3, p * 1e3, l / p, f * 1e3, l / f, kRounds);
+        "   of which (medians) open %.2f ms, release (prune, save with flush, free) %.2f ms\n",
+        Median(opening) * 1e3, Median(releasing) * 1e3);
 
     // 2. 1,000,000 score calls over the 100,000 addresses.
     {

@@ -2,10 +2,15 @@
 // same case-insensitive comparison. Adds N keys, then looks N keys up (every
 // other one absent), and counts the heap allocations made during the lookups.
 //
-//   bench_sorted_list [N]      (default 1000000)
+// Then the scan pattern: R rounds of Exists(new key) followed by Add(new key)
+// (every Exists finds the list unsorted after the previous Add), in numeric
+// mode (message numbers) and in text mode (addresses).
+//
+//   bench_sorted_list [N] [R]      (defaults 1000000 and 20000)
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -59,10 +64,44 @@ std::vector<std::string> MakeKeys(size_t n, unsigned seed) {
     return keys;
 }
 
+// R rounds of Exists(key) then Add(key) on a list in the given mode, keys
+// in the given order; returns the seconds taken. Fails when a key is found.
+double ExistsThenAdd(int32_t mode, const std::vector<std::string>& keys, bool& ok) {
+    const auto t0 = Clock::now();
+    qb::lists::SortedList<int> list;
+    list.SetSortMode(mode);
+    for (size_t i = 0; i < keys.size(); ++i) {
+        if (list.Exists(keys[i]))
+            ok = false;
+        list.Add(keys[i], static_cast<int>(i));
+    }
+    const double s = Seconds(t0);
+    ok = ok && list.Count() == static_cast<int32_t>(keys.size());
+    return s;
+}
+
+void RunScanPattern(size_t rounds, bool& ok) {
+    // Message numbers as a folder hands them out: mostly ascending, some
+    // arriving out of order.
+    std::vector<std::string> numbers;
+    std::mt19937 rng(4);
+    for (size_t i = 0; i < rounds; ++i)
+        numbers.push_back(std::to_string(1000 + 3 * i));
+    for (size_t i = 0; i + 1 < rounds; i += 1 + rng() % 50)
+        std::swap(numbers[i], numbers[i + 1 + rng() % std::min<size_t>(200, rounds - i - 1)]);
+    // Addresses in no particular order.
+    const std::vector<std::string> addresses = MakeKeys(rounds, 5);
+
+    const double numeric = ExistsThenAdd(0, numbers, ok);
+    const double text = ExistsThenAdd(1, addresses, ok);
+    std::printf("Exists+Add rounds %zu: numeric %.3f s, text %.3f s\n", rounds, numeric, text);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const size_t n = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 1000000;
+    const size_t rounds = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 20000;
     const std::vector<std::string> keys = MakeKeys(n, 1);
     const std::vector<std::string> absent = MakeKeys(n / 2, 2);
     // Lookups: every other one a present key (in shuffled order, other case), else an absent one.
@@ -130,5 +169,8 @@ int main(int argc, char** argv) {
     std::printf("%-10s %10.3f %10.3f %10.3f %10.3f %12lld\n", "baseline", vecAdd, vecSort,
                 vecLookup, vecTotal, vecAllocs);
     std::printf("ratio SortedList / baseline: %.2f (goal <= 1.50)\n", listTotal / vecTotal);
-    return listHits == vecHits ? 0 : 1;
+
+    bool ok = listHits == vecHits;
+    RunScanPattern(rounds, ok);
+    return ok ? 0 : 1;
 }

@@ -137,10 +137,9 @@ int32_t WinInetNetwork::FtpUpload(const std::string& host, const std::string& us
         for (std::string_view chunk = next(); !chunk.empty(); chunk = next()) {
             while (!chunk.empty()) {
                 DWORD written = 0;
-                const DWORD piece = chunk.size() > 0x10000000 ? 0x10000000
-                                                              : static_cast<DWORD>(chunk.size());
-                if (!::InternetWriteFile(file.Get(), chunk.data(), piece, &written) ||
-                    written == 0)
+                const DWORD piece =
+                    chunk.size() > 0x10000000 ? 0x10000000 : static_cast<DWORD>(chunk.size());
+                if (!::InternetWriteFile(file.Get(), chunk.data(), piece, &written) || written == 0)
                     return LastError();
                 chunk.remove_prefix(written);
             }

@@ -268,22 +268,30 @@ int32_t DbxWriter::AddTree(const std::vector<int32_t>& records, const TreeOption
     return root;
 }
 
-std::string MessageFile(const std::vector<Message>& messages, const TreeOptions& options) {
-    DbxWriter w(Kind::Message);
+namespace {
+
+// A file of one record per item, under one tree in the items' order.
+template <class T, class AddItem>
+std::string WholeFile(Kind kind, const std::vector<T>& items, const TreeOptions& options,
+                      AddItem add) {
+    DbxWriter w(kind);
     std::vector<int32_t> records;
-    for (const Message& m : messages)
-        records.push_back(w.AddMessage(m));
+    for (const T& item : items)
+        records.push_back(add(w, item));
     w.AddTree(records, options);
     return w.Bytes();
 }
 
+}  // namespace
+
+std::string MessageFile(const std::vector<Message>& messages, const TreeOptions& options) {
+    return WholeFile(Kind::Message, messages, options,
+                     [](DbxWriter& w, const Message& m) { return w.AddMessage(m); });
+}
+
 std::string FolderFile(const std::vector<Folder>& folders, const TreeOptions& options) {
-    DbxWriter w(Kind::Folder);
-    std::vector<int32_t> records;
-    for (const Folder& f : folders)
-        records.push_back(w.AddFolder(f));
-    w.AddTree(records, options);
-    return w.Bytes();
+    return WholeFile(Kind::Folder, folders, options,
+                     [](DbxWriter& w, const Folder& f) { return w.AddFolder(f); });
 }
 
 }  // namespace qb::test::dbx

@@ -124,6 +124,8 @@ class DbxWriter {
     void Patch(int32_t offset, const std::string& bytes);
     void PatchWord(int32_t offset, uint32_t value);
     void Truncate(int32_t size) { bytes_.resize(static_cast<size_t>(size)); }
+    // Room for a file of n bytes (for big generated stores).
+    void Reserve(size_t n) { bytes_.reserve(n); }
 
   private:
     struct Built {
