@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -80,6 +81,7 @@ struct Record {
 class WindowsScannerRun : public ::testing::Test {
   protected:
     void SetUp() override {
+        lock_ = std::make_unique<SystemLock>("QuellboxTestScannerRegistry");
         ClearRegistry();
         ASSERT_TRUE(::CopyFileA(HostPath(GLEANWICK_EXE).c_str(),
                                 (program.WinPath() + "\\Gleanwick.exe").c_str(), FALSE));
@@ -87,7 +89,10 @@ class WindowsScannerRun : public ::testing::Test {
                                 (program.WinPath() + "\\quelladdr.dll").c_str(), FALSE));
         ASSERT_TRUE(::CreateDirectoryA((program.WinPath() + "\\conf").c_str(), nullptr));
     }
-    void TearDown() override { ClearRegistry(); }
+    void TearDown() override {
+        ClearRegistry();
+        lock_.reset();
+    }
 
     static void ClearRegistry() {
         ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, kProductKey);
@@ -191,6 +196,7 @@ class WindowsScannerRun : public ::testing::Test {
         return out;
     }
 
+    std::unique_ptr<SystemLock> lock_;  // first: the keys are this test's alone
     TempFolder program;
 };
 

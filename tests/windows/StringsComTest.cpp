@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -118,6 +119,7 @@ VARIANT Obj(IDispatch* d) {
 class StringsCom : public ::testing::Test {
   protected:
     void SetUp() override {
+        lock_ = std::make_unique<qb::test::SystemLock>("QuellboxTestStringsRegistration");
         ASSERT_EQ(RunProcess("regsvr32 /s \"" + dll + "\""), 0);
         ASSERT_TRUE(SUCCEEDED(::CoInitialize(nullptr)));
     }
@@ -132,8 +134,10 @@ class StringsCom : public ::testing::Test {
             ::RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID\\{6E3FB24B-CAC7-4874-BDD5-692D441B8817}", 0,
                             KEY_READ, &key),
             ERROR_SUCCESS);
+        lock_.reset();
     }
 
+    std::unique_ptr<qb::test::SystemLock> lock_;  // the class's keys are this test's alone
     const std::string dll = HostPath(STRINGS_DLL);
 };
 

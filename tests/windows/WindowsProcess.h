@@ -36,4 +36,26 @@ inline int RunProcess(const std::string& commandLine) {
     return static_cast<int>(code);
 }
 
+// Holds a named mutex for its lifetime, so that tests in different processes
+// that change the same registry keys (ctest runs tests in parallel) take
+// turns.
+class SystemLock {
+  public:
+    explicit SystemLock(const char* name) : mutex_(::CreateMutexA(nullptr, FALSE, name)) {
+        if (mutex_)
+            ::WaitForSingleObject(mutex_, INFINITE);
+    }
+    ~SystemLock() {
+        if (mutex_) {
+            ::ReleaseMutex(mutex_);
+            ::CloseHandle(mutex_);
+        }
+    }
+    SystemLock(const SystemLock&) = delete;
+    SystemLock& operator=(const SystemLock&) = delete;
+
+  private:
+    HANDLE mutex_;
+};
+
 }  // namespace qb::test
