@@ -135,6 +135,18 @@ HRESULT Guard(Body body) {
     }
 }
 
+// Runs a member that answers through its result pointer: a missing pointer
+// is E_POINTER, otherwise the computed answer is stored, under Guard.
+template <class T, class Compute>
+HRESULT Answer(T* result, Compute compute) {
+    return Guard([&] {
+        if (!result)
+            return E_POINTER;
+        *result = compute();
+        return S_OK;
+    });
+}
+
 ITypeInfo* TypeInfo() {
     static ITypeInfo* info = [] {
         ITypeLib* library = nullptr;
@@ -315,12 +327,9 @@ class ComCString final : public _CString, public ISupportErrorInfo {
     }
     HRESULT STDMETHODCALLTYPE saveFTP(BSTR host, BSTR user, BSTR pwd, BSTR fileName,
                                       VARIANT_BOOL* result) override {
-        return Guard([&] {
-            if (!result)
-                return E_POINTER;
-            *result = Vb(
+        return Answer(result, [&] {
+            return Vb(
                 impl_.saveFTP(FromBstr(host), FromBstr(user), FromBstr(pwd), FromBstr(fileName)));
-            return S_OK;
         });
     }
     HRESULT STDMETHODCALLTYPE loadHTTP(BSTR host, BSTR fileName) override {
@@ -330,32 +339,18 @@ class ComCString final : public _CString, public ISupportErrorInfo {
         });
     }
     HRESULT STDMETHODCALLTYPE save(BSTR* fileName, VARIANT_BOOL* result) override {
-        return Guard([&] {
-            if (!result)
-                return E_POINTER;
-            *result = Vb(impl_.save(FromBstr(fileName ? *fileName : nullptr)));
-            return S_OK;
-        });
+        return Answer(result,
+                      [&] { return Vb(impl_.save(FromBstr(fileName ? *fileName : nullptr))); });
     }
     HRESULT STDMETHODCALLTYPE equalsIgnoreCase(_CString* aCString, VARIANT_BOOL* result) override {
         return Compare(aCString, result,
                        [](const Impl& s, const Impl* o) { return s.equalsIgnoreCase(o); });
     }
     HRESULT STDMETHODCALLTYPE equalsVB(BSTR aString, VARIANT_BOOL* result) override {
-        return Guard([&] {
-            if (!result)
-                return E_POINTER;
-            *result = Vb(impl_.equalsVB(FromBstr(aString)));
-            return S_OK;
-        });
+        return Answer(result, [&] { return Vb(impl_.equalsVB(FromBstr(aString))); });
     }
     HRESULT STDMETHODCALLTYPE equalsIgnoreCaseVB(BSTR aString, VARIANT_BOOL* result) override {
-        return Guard([&] {
-            if (!result)
-                return E_POINTER;
-            *result = Vb(impl_.equalsIgnoreCaseVB(FromBstr(aString)));
-            return S_OK;
-        });
+        return Answer(result, [&] { return Vb(impl_.equalsIgnoreCaseVB(FromBstr(aString))); });
     }
     HRESULT STDMETHODCALLTYPE compareTo(_CString* aCString, LONG* result) override {
         return Number(aCString, result,
@@ -404,20 +399,10 @@ class ComCString final : public _CString, public ISupportErrorInfo {
         return Compare(suffix, result, [](const Impl& s, const Impl* o) { return s.endsWith(o); });
     }
     HRESULT STDMETHODCALLTYPE startsWithVB(BSTR prefix, VARIANT_BOOL* result) override {
-        return Guard([&] {
-            if (!result)
-                return E_POINTER;
-            *result = Vb(impl_.startsWithVB(FromBstr(prefix)));
-            return S_OK;
-        });
+        return Answer(result, [&] { return Vb(impl_.startsWithVB(FromBstr(prefix))); });
     }
     HRESULT STDMETHODCALLTYPE endsWithVB(BSTR suffix, VARIANT_BOOL* result) override {
-        return Guard([&] {
-            if (!result)
-                return E_POINTER;
-            *result = Vb(impl_.endsWithVB(FromBstr(suffix)));
-            return S_OK;
-        });
+        return Answer(result, [&] { return Vb(impl_.endsWithVB(FromBstr(suffix))); });
     }
     HRESULT STDMETHODCALLTYPE indexOf(_CString* subString, LONG* result) override {
         return Number(subString, result, [](const Impl& s, const Impl* o) { return s.indexOf(o); });
@@ -427,28 +412,13 @@ class ComCString final : public _CString, public ISupportErrorInfo {
                       [](const Impl& s, const Impl* o) { return s.lastIndexOf(o); });
     }
     HRESULT STDMETHODCALLTYPE indexOfVB(BSTR subString, LONG* result) override {
-        return Guard([&] {
-            if (!result)
-                return E_POINTER;
-            *result = impl_.indexOfVB(FromBstr(subString));
-            return S_OK;
-        });
+        return Answer(result, [&] { return impl_.indexOfVB(FromBstr(subString)); });
     }
     HRESULT STDMETHODCALLTYPE lastIndexOfVB(BSTR subString, LONG* result) override {
-        return Guard([&] {
-            if (!result)
-                return E_POINTER;
-            *result = impl_.lastIndexOfVB(FromBstr(subString));
-            return S_OK;
-        });
+        return Answer(result, [&] { return impl_.lastIndexOfVB(FromBstr(subString)); });
     }
     HRESULT STDMETHODCALLTYPE hashCode(DOUBLE* result) override {
-        return Guard([&] {
-            if (!result)
-                return E_POINTER;
-            *result = impl_.hashCode();
-            return S_OK;
-        });
+        return Answer(result, [&] { return impl_.hashCode(); });
     }
     HRESULT STDMETHODCALLTYPE toString(BSTR* result) override {
         return Guard([&] { return ToBstr(impl_.toString(), result); });
