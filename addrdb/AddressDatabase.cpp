@@ -163,30 +163,33 @@ void AddressDatabase::pruneEntries() {
     }
 }
 
-int32_t AddressDatabase::addSpamAddrTo(const char* address, uint32_t count) {
+// Adds count to one counter of the address's record, creating the record
+// (with that counter at count and the other at 0) when there is none.
+// True when the record was created.
+bool AddressDatabase::AddToCount(const char* address, uint32_t AddressRecord::*counter,
+                                 uint32_t count) {
     const std::string key = normalizeAddress(address);
     auto it = entries.find(key);
-    if (it != entries.end()) {
-        it->second.toCount += count;
-        Reindex(it);
-    } else {
-        insertEntry(key, 0, count);
+    if (it == entries.end()) {
+        const bool from = counter == &AddressRecord::fromCount;
+        insertEntry(key, from ? count : 0, from ? 0 : count);
+        return true;
     }
+    it->second.*counter += count;
+    Reindex(it);
+    return false;
+}
+
+int32_t AddressDatabase::addSpamAddrTo(const char* address, uint32_t count) {
+    AddToCount(address, &AddressRecord::toCount, count);
     totalTo += count;
     dirty = true;
     return 1;
 }
 
 int32_t AddressDatabase::addSpamAddrFrom(const char* address, uint32_t count) {
-    const std::string key = normalizeAddress(address);
-    auto it = entries.find(key);
-    if (it != entries.end()) {
-        it->second.fromCount += count;
-        Reindex(it);
-    } else {
-        insertEntry(key, count, 0);
+    if (AddToCount(address, &AddressRecord::fromCount, count))
         pruneEntries();
-    }
     totalFrom += count;
     dirty = true;
     return 1;

@@ -114,6 +114,7 @@ class AddressDatabase {
     using Candidates = std::set<Entries::iterator, KeyOrder>;
 
     void RecordScore(Entries::iterator it, uint32_t score);
+    bool AddToCount(const char* address, uint32_t AddressRecord::*counter, uint32_t count);
     void Reindex(Entries::iterator it);
     void BuildIndex();
     void Erase(Entries::iterator it);

@@ -449,31 +449,30 @@ class ComCString final : public _CString, public ISupportErrorInfo {
     }
 
   private:
-    template <class Test>
-    HRESULT Compare(_CString* other, VARIANT_BOOL* result, Test test) {
+    // A member that compares with or searches another string: a failure of
+    // any kind answers with the member's neutral result instead of an error.
+    template <class T, class Compute>
+    HRESULT WithOther(_CString* other, T* result, T neutral, Compute compute) {
         if (!result)
             return E_POINTER;
-        *result = VARIANT_FALSE;  // any failure: false
+        *result = neutral;
         try {
             std::optional<Impl> o;
             if (SUCCEEDED(Other(other, o)))
-                *result = Vb(test(impl_, Ptr(o)));
+                *result = compute(impl_, Ptr(o));
         } catch (...) {
         }
         return S_OK;
     }
+    template <class Test>
+    HRESULT Compare(_CString* other, VARIANT_BOOL* result, Test test) {
+        return WithOther<VARIANT_BOOL>(
+            other, result, VARIANT_FALSE,
+            [&](const Impl& s, const Impl* o) { return Vb(test(s, o)); });
+    }
     template <class Measure>
     HRESULT Number(_CString* other, LONG* result, Measure measure) {
-        if (!result)
-            return E_POINTER;
-        *result = -1;  // any failure: -1
-        try {
-            std::optional<Impl> o;
-            if (SUCCEEDED(Other(other, o)))
-                *result = measure(impl_, Ptr(o));
-        } catch (...) {
-        }
-        return S_OK;
+        return WithOther<LONG>(other, result, -1, measure);
     }
     static HRESULT OptionalNumber(const VARIANT& v, std::optional<double>& out) {
         out.reset();
