@@ -71,16 +71,4 @@ void ParseCommandLine() {
     }
 }
 
-// Trims blanks, lowers the case, and drops a leading "<" and then a trailing ">".
-std::string FormatEmail(std::string address) {
-    std::string a = text::Lower(text::TrimBlanks(address));
-    if (a.empty())
-        return a;
-    if (a.front() == '<')
-        a.erase(0, 1);
-    if (!a.empty() && a.back() == '>')
-        a.pop_back();
-    return a;
-}
-
 }  // namespace qb::driver

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "scanner/config/RegValue.h"
 #include "scanner/driver/AddressDatabase.h"
 
 namespace qb::config {
@@ -38,6 +39,11 @@ AddressDatabaseLibrary& AddrLib();
 // The registry key of the product's own switches and counters (under
 // HKEY_LOCAL_MACHINE).
 inline constexpr const char* kProductKey = "Software\\Ferrowin Tessaly Desktop Client";
+
+// A value of the product's key, read through a registry object of its own
+// (Empty when missing), and a value written there.
+config::RegValue ProductValue(const char* name);
+void SetProductValue(const char* name, const config::RegValue& value);
 
 // The program folder, as the platform reports it (no trailing separator).
 std::string ProgramFolder();

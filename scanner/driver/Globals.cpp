@@ -1,6 +1,8 @@
 #include "platform/Instance.h"
 #include "platform/Platform.h"
+#include "platform/Registry.h"
 #include "scanner/config/Conf.h"
+#include "scanner/config/RegOp.h"
 #include "scanner/driver/Driver.h"
 #include "scanner/lists/AddressList.h"
 
@@ -20,6 +22,25 @@ std::unique_ptr<lists::AddressList> gApprovedSenders;
 AddressDatabaseLibrary& AddrLib() {
     static AddressDatabaseLibrary library("quelladdr.dll");
     return library;
+}
+
+namespace {
+void OpenProductKey(config::RegOp& reg) {
+    reg.root(platform::reg::kLocalMachine);
+    reg.key(kProductKey);
+}
+}  // namespace
+
+config::RegValue ProductValue(const char* name) {
+    config::RegOp reg;
+    OpenProductKey(reg);
+    return reg.Value(name);
+}
+
+void SetProductValue(const char* name, const config::RegValue& value) {
+    config::RegOp reg;
+    OpenProductKey(reg);
+    reg.Value(name, value);
 }
 
 std::string ProgramFolder() {

@@ -85,10 +85,7 @@ void InitializeObjects() {
         gApprovedSenders->SetFileLocation(conf + "\\approvedsenders");
         gApprovedSenders->Load();
 
-        config::RegOp reg;
-        reg.root(platform::reg::kLocalMachine);
-        reg.key(kProductKey);
-        const std::string limit = config::ToText(reg.Value("scan_limit"));
+        const std::string limit = config::ToText(ProductValue("scan_limit"));
         gScanLimit = limit.empty() ? 0 : ScanLimitFrom(limit);
         scanner::SetScanLimit(gScanLimit);
     });
@@ -119,6 +116,18 @@ void BlockedSenders(const std::vector<std::string>& list, int32_t count) {
         }
         blocked.Save();
     });
+}
+
+// Trims blanks, lowers the case, and drops a leading "<" and then a trailing ">".
+std::string FormatEmail(std::string address) {
+    std::string a = text::Lower(text::TrimBlanks(address));
+    if (a.empty())
+        return a;
+    if (a.front() == '<')
+        a.erase(0, 1);
+    if (!a.empty() && a.back() == '>')
+        a.pop_back();
+    return a;
 }
 
 bool Main() {

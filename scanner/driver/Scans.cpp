@@ -5,9 +5,7 @@
 #include "common/Text.h"
 #include "platform/Clock.h"
 #include "platform/Platform.h"
-#include "platform/Registry.h"
 #include "scanner/config/Conf.h"
-#include "scanner/config/RegOp.h"
 #include "scanner/driver/Driver.h"
 #include "scanner/driver/Guard.h"
 #include "scanner/lists/AddressList.h"
@@ -22,10 +20,7 @@ namespace {
 // A scan switch of the product's key: the scan runs when the value, trimmed
 // of blanks, is empty, or when it is exactly "1".
 bool ScanSwitchOn(const char* name) {
-    config::RegOp reg;
-    reg.root(platform::reg::kLocalMachine);
-    reg.key(kProductKey);
-    const std::string value = config::ToText(reg.Value(name));
+    const std::string value = config::ToText(ProductValue(name));
     return text::TrimBlanks(value).empty() || value == "1";
 }
 
@@ -84,13 +79,6 @@ bool OpenOrReport(oe::CDbx& dbx, const std::string& dbx_file, const std::string&
     StatusMessage(failureLine);
     ConsoleLog(failureLine);
     return false;
-}
-
-void WriteScanCount(const char* valueName, int32_t count) {
-    config::RegOp reg;
-    reg.root(platform::reg::kLocalMachine);
-    reg.key(kProductKey);
-    reg.Value(valueName, config::RegValue(count));
 }
 
 // What differs between the approve-folder and the block-folder scan.
@@ -176,7 +164,7 @@ void HarvestFolder(const FolderScan& scan, const std::string& dbx_file) {
         if (!scan.approve && Tracing())
             ConsoleLog("Create new oe_block file from current_scan");
         StatusMessage(scan.statusLine + std::to_string(scanSet.Count()));
-        WriteScanCount(scan.registryValue, scanSet.Count());
+        SetProductValue(scan.registryValue, config::RegValue(scanSet.Count()));
 
         if (scan.approve) {
             state.Save();
