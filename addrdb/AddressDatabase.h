@@ -73,6 +73,7 @@ class AddressDatabase {
     // The file's text form. Loading takes the text in pieces of any size, in
     // order, into a database that holds nothing yet; FinishLoad ends it. Load
     // does both for a whole text.
+    void Expect(uint64_t size);  // a hint: the text's size, before its pieces
     void LoadPiece(std::string_view piece);
     void FinishLoad();
     void Load(std::string_view text);
@@ -152,6 +153,7 @@ class AddressDatabase {
     void BuildIndex();
     void DropDead(const std::vector<uint32_t>& dead);
 
+    void LoadLine(const char* begin, const char* end);
     void EndLine();
     void EndToken();
     void StoreLoaded();

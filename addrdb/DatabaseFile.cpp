@@ -28,6 +28,34 @@ char LowerCase(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+// Reads the record token that starts at p as atoi reads it (white space
+// other than a space, an optional sign, the digits up to the first other
+// character, 0 when there are none; the value modulo 2^32, a minus sign
+// negating it modulo 2^32) and returns where it ends: at the next space or at
+// end.
+const char* ReadToken(const char* p, const char* end, uint32_t& value) {
+    while (p < end && *p != ' ' && IsCSpace(*p))
+        ++p;
+    bool negative = false;
+    if (p < end && (*p == '+' || *p == '-')) {
+        negative = *p == '-';
+        ++p;
+    }
+    uint32_t v = 0;
+    while (p < end && IsDigit(*p)) {
+        v = v * 10 + static_cast<uint32_t>(*p - '0');
+        ++p;
+    }
+    value = negative ? 0u - v : v;
+    while (p < end && *p != ' ')
+        ++p;
+    return p;
+}
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
 // Room one number takes: " 4294967295", " -2147483648".
 constexpr size_t kNumberRoom = 12;
 
@@ -55,17 +83,76 @@ inline char* PutNumber(char* p, int64_t value) {
 
 }  // namespace
 
-// Loading reads the text as it comes, piece by piece, keeping only where it
-// stands (AddressDatabase::Parse): a line is the header, a comment, or a
-// record whose key bytes go straight into keys_ and whose tokens go straight
-// into the counts and scores_. Blanks (space, tab, CR) are held back until
-// something else follows them on the line, so that blanks at a line's end
-// count for nothing, as trimming the line would make them.
+// A whole record line (after the header) without its LF: trimmed of blanks
+// at both ends, skipped when empty, a comment or an address alone; else the
+// address (lower-cased) and the tokens after it, each ended by a single space
+// (two spaces in a row hold an empty token, which reads as 0).
+void AddressDatabase::LoadLine(const char* begin, const char* end) {
+    while (begin < end && IsBlank(*begin))
+        ++begin;
+    while (end > begin && IsBlank(end[-1]))
+        --end;
+    if (begin == end || *begin == '#')
+        return;
+    const char* const space =
+        static_cast<const char*>(std::memchr(begin, ' ', static_cast<size_t>(end - begin)));
+    if (!space)
+        return;
+    Slot& r = parse_.record;
+    r = Slot{};
+    r.keyAt = Offset(keys_.size() + static_cast<size_t>(space - begin)) -
+              static_cast<uint32_t>(space - begin);
+    r.keyLen = static_cast<uint32_t>(space - begin);
+    keys_.append(begin, space);
+    for (char* k = keys_.data() + r.keyAt; k < keys_.data() + keys_.size(); ++k)
+        *k = LowerCase(*k);
+    r.scoreAt = Offset(scores_.size());
+    const char* p = space + 1;
+    for (size_t index = 0;; ++index) {
+        // Most tokens are plain digits ended by a space or the line's end;
+        // anything else takes the general rule.
+        uint32_t value = 0;
+        const char* q = p;
+        while (q < end && IsDigit(*q)) {
+            value = value * 10 + static_cast<uint32_t>(*q - '0');
+            ++q;
+        }
+        p = q == p || (q < end && *q != ' ') ? ReadToken(p, end, value) : q;
+        if (index == 0)
+            r.fromCount = value;
+        else if (index == 1)
+            r.toCount = value;  // a line with one number keeps to-count 0
+        else
+            scores_.push_back(static_cast<int32_t>(value));
+        if (p == end)
+            break;
+        ++p;  // the space that ends the token
+    }
+    StoreLoaded();
+}
+
+// Loading reads the text as it comes, piece by piece. A record line that lies
+// whole in the piece is read at once (LoadLine). Any other line (the header,
+// or a line that goes on into the next piece, however long) is read as it
+// comes, keeping only where it stands (AddressDatabase::Parse), with the same
+// rules: key bytes go straight into keys_ and tokens straight into the counts
+// and scores_; blanks (space, tab, CR) are held back until something else
+// follows them on the line, so that blanks at a line's end count for nothing,
+// as trimming the line makes them.
 void AddressDatabase::LoadPiece(std::string_view piece) {
     Parse& ps = parse_;
     const char* p = piece.data();
     const char* const end = p + piece.size();
     while (p < end) {
+        if (ps.line == Parse::kLineStart && ps.headerRead) {
+            const char* const eol =
+                static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+            if (eol) {
+                LoadLine(p, eol);
+                p = eol + 1;
+                continue;
+            }
+        }
         const char c = *p;
         switch (ps.line) {
             case Parse::kLineStart:
@@ -308,6 +395,18 @@ void AddressDatabase::FinishLoad() {
     parse_ = Parse{};
 }
 
+void AddressDatabase::Expect(uint64_t size) {
+    // Room for what a file of this size usually holds (lines of some 60 bytes
+    // or more, a third of them the address, scores of three bytes), so that
+    // loading seldom moves what it has read. Room not used costs address
+    // space only; a file beyond the guess simply grows the room.
+    const size_t bytes = static_cast<size_t>(std::min<uint64_t>(size, 1u << 30));
+    keys_.reserve(bytes / 3);
+    scores_.reserve(bytes / 3);
+    slots_.reserve(bytes / 60);
+    order_.reserve(bytes / 60);
+}
+
 void AddressDatabase::Load(std::string_view text) {
     LoadPiece(text);
     FinishLoad();
@@ -345,8 +444,8 @@ bool AddressDatabase::Produce(const std::function<bool(std::string_view)>& put) 
         p = PutNumber(p, r.toCount);
         // The newest scores up to the limit, oldest of them first.
         const uint32_t first = r.scoreCount > historyLimit ? r.scoreCount - historyLimit : 0;
-        for (const int32_t* s = &scores_[r.scoreAt] + first; s < &scores_[r.scoreAt] + r.scoreCount;
-             ++s)
+        const int32_t* const run = scores_.data() + r.scoreAt;
+        for (const int32_t* s = run + first; s < run + r.scoreCount; ++s)
             p = PutNumber(p, *s);
         p = Put(p, "\r\n");
     }
@@ -372,8 +471,9 @@ std::string AddressDatabase::FilePath() const {
 }
 
 bool AddressDatabase::initialize() {
-    const ReadOutcome outcome =
-        ReadFileInPieces(FilePath(), [this](std::string_view piece) { LoadPiece(piece); });
+    const ReadOutcome outcome = ReadFileInPieces(
+        FilePath(), [this](uint64_t size) { Expect(size); },
+        [this](std::string_view piece) { LoadPiece(piece); });
     if (outcome == ReadOutcome::kRead) {
         FinishLoad();
         return true;

@@ -20,9 +20,10 @@ enum class ReadOutcome {
     kUnreadable,  // something is there that could not be read to its end
 };
 
-// Reads the regular file at path through one buffer of kPieceSize bytes,
-// handing the bytes to take piece by piece, in order.
-ReadOutcome ReadFileInPieces(const std::string& path,
+// Reads the regular file at path through one buffer of kPieceSize bytes:
+// tells expect the file's size first, then hands the bytes to take piece by
+// piece, in order.
+ReadOutcome ReadFileInPieces(const std::string& path, const std::function<void(uint64_t)>& expect,
                              const std::function<void(std::string_view)>& take);
 
 // New content for the file at path. It is written to a temporary file in the

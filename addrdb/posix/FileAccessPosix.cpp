@@ -105,7 +105,7 @@ bool SyncFolder(const std::string& folder) {
 
 }  // namespace
 
-ReadOutcome ReadFileInPieces(const std::string& path,
+ReadOutcome ReadFileInPieces(const std::string& path, const std::function<void(uint64_t)>& expect,
                              const std::function<void(std::string_view)>& take) {
     // Non-blocking open so that a pipe in the file's place cannot hang us; it
     // is then refused as not a regular file.
@@ -116,6 +116,7 @@ ReadOutcome ReadFileInPieces(const std::string& path,
     struct stat st;
     if (::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode))
         return ReadOutcome::kUnreadable;
+    expect(static_cast<uint64_t>(st.st_size));
     const std::unique_ptr<char[]> buffer(new char[kPieceSize]);
     for (;;) {
         const ssize_t n = ::read(file.Get(), buffer.get(), kPieceSize);

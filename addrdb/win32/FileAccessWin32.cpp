@@ -88,7 +88,7 @@ void RemoveLeftovers(const std::string& folder, const std::string& base) {
 
 }  // namespace
 
-ReadOutcome ReadFileInPieces(const std::string& path,
+ReadOutcome ReadFileInPieces(const std::string& path, const std::function<void(uint64_t)>& expect,
                              const std::function<void(std::string_view)>& take) {
     Handle file(::CreateFileA(path.c_str(), GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -102,6 +102,9 @@ ReadOutcome ReadFileInPieces(const std::string& path,
     // Only disk files: a device or pipe in the file's place is refused.
     if (::GetFileType(file.Get()) != FILE_TYPE_DISK)
         return ReadOutcome::kUnreadable;
+    LARGE_INTEGER size;
+    if (::GetFileSizeEx(file.Get(), &size))
+        expect(static_cast<uint64_t>(size.QuadPart));
     const std::unique_ptr<char[]> buffer(new char[kPieceSize]);
     for (;;) {
         DWORD got = 0;
