@@ -82,10 +82,9 @@ std::vector<std::string> Names(const TempFolder& dir) {
 }
 
 size_t FirstDifference(const std::string& a, const std::string& b) {
-    return static_cast<size_t>(std::mismatch(a.begin(), a.begin() + std::min(a.size(), b.size()),
-                                             b.begin())
-                                   .first -
-                               a.begin());
+    return static_cast<size_t>(
+        std::mismatch(a.begin(), a.begin() + std::min(a.size(), b.size()), b.begin()).first -
+        a.begin());
 }
 
 TEST(AddrDbFileSafety, FilesLargerThanTheReadBufferReadLineByLine) {
@@ -142,7 +141,8 @@ TEST(AddrDbFileSafety, FilesLargerThanTheReadBufferReadLineByLine) {
         ASSERT_EQ(db.Save(), 1);
     }
     const std::string saved = dir.Read(kFile);
-    EXPECT_TRUE(saved == expected) << "first difference at byte " << FirstDifference(saved, expected);
+    EXPECT_TRUE(saved == expected)
+        << "first difference at byte " << FirstDifference(saved, expected);
 
     // The same lines in reverse order: read back into key order, and of two
     // lines for one address the later in the file wins.
@@ -180,6 +180,33 @@ TEST(AddrDbFileSafety, AFileHeldWithoutReadSharingIsNeverReplaced) {
 
     AddrDb again(dir.WinPath(), 100);
     EXPECT_EQ(again.GetTo("friend@example.com"), 9) << "a later handle reads it as before";
+}
+
+TEST(AddrDbFileSafety, ADeadWritersTemporaryFileGoesWithTheNextSave) {
+    // A process that has ended stands for a writer killed in the middle of a
+    // save; this process stands for one still writing.
+    STARTUPINFOA start{};
+    start.cb = sizeof start;
+    PROCESS_INFORMATION ended{};
+    char command[] = "cmd.exe /c exit 0";
+    ASSERT_TRUE(::CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                                 nullptr, nullptr, &start, &ended));
+    ::WaitForSingleObject(ended.hProcess, INFINITE);
+    ::CloseHandle(ended.hThread);
+    ::CloseHandle(ended.hProcess);
+    char dead[64], live[64];
+    std::snprintf(dead, sizeof dead, "~%s.%lx-1a2b.tmp", kFile, ended.dwProcessId);
+    std::snprintf(live, sizeof live, "~%s.%lx-1a2b.tmp", kFile, ::GetCurrentProcessId());
+    TempFolder dir;
+    dir.Write(kFile, kOld);
+    dir.Write(dead, "half");
+    dir.Write(live, "busy");
+    AddrDb db(dir.WinPath(), 100);
+    db.To("kept@example.com", 1);
+    ASSERT_EQ(db.Save(), 1);
+    std::vector<std::string> expected{kFile, live};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Names(dir), expected);
 }
 #else
 // Runs body in a child process (which may drop its rights) and hands back its
