@@ -104,8 +104,11 @@ void AddressDatabase::LoadLine(const char* begin, const char* end) {
               static_cast<uint32_t>(space - begin);
     r.keyLen = static_cast<uint32_t>(space - begin);
     keys_.append(begin, space);
-    for (char* k = keys_.data() + r.keyAt; k < keys_.data() + keys_.size(); ++k)
-        *k = LowerCase(*k);
+    char* const key = keys_.data() + r.keyAt;
+    const size_t keyLen = r.keyLen;  // a local: the stores below cannot change it
+    for (size_t i = 0; i < keyLen; ++i)
+        key[i] =
+            static_cast<char>(key[i] + (static_cast<unsigned char>(key[i] - 'A') < 26 ? 32 : 0));
     r.scoreAt = Offset(scores_.size());
     const char* p = space + 1;
     for (size_t index = 0;; ++index) {
@@ -397,11 +400,11 @@ void AddressDatabase::FinishLoad() {
 
 void AddressDatabase::Expect(uint64_t size) {
     // Room for what a file of this size usually holds (lines of some 60 bytes
-    // or more, a third of them the address, scores of three bytes), so that
-    // loading seldom moves what it has read. Room not used costs address
+    // or more, up to half of them the address, scores of three bytes), so
+    // that loading seldom moves what it has read. Room not used costs address
     // space only; a file beyond the guess simply grows the room.
     const size_t bytes = static_cast<size_t>(std::min<uint64_t>(size, 1u << 30));
-    keys_.reserve(bytes / 3);
+    keys_.reserve(bytes / 2);
     scores_.reserve(bytes / 3);
     slots_.reserve(bytes / 60);
     order_.reserve(bytes / 60);
