@@ -88,7 +88,6 @@ class AddressDatabase {
     size_t RecordCount() const { return order_.size(); }
     Snapshot Records() const;
     bool IsDirty() const { return dirty; }
-    bool KeepsFile() const { return keepFile_; }
     uint32_t TotalTo() const { return totalTo; }
     uint32_t TotalFrom() const { return totalFrom; }
 

@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "addrdb/AddressDatabase.h"
 #include "addrdb/FileAccess.h"
@@ -403,11 +404,16 @@ void AddressDatabase::Expect(uint64_t size) {
     // or more, up to half of them the address, scores of three bytes), so
     // that loading seldom moves what it has read. Room not used costs address
     // space only; a file beyond the guess simply grows the room.
+    // Only a hint: where the address space cannot give the room at once (a
+    // huge file in a 32-bit process), loading grows it as it goes.
     const size_t bytes = static_cast<size_t>(std::min<uint64_t>(size, 1u << 30));
-    keys_.reserve(bytes / 2);
-    scores_.reserve(bytes / 3);
-    slots_.reserve(bytes / 60);
-    order_.reserve(bytes / 60);
+    try {
+        keys_.reserve(bytes / 2);
+        scores_.reserve(bytes / 3);
+        slots_.reserve(bytes / 60);
+        order_.reserve(bytes / 60);
+    } catch (const std::bad_alloc&) {
+    }
 }
 
 void AddressDatabase::Load(std::string_view text) {

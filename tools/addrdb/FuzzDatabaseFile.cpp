@@ -179,52 +179,68 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     third.addSpamAddrFrom("new@example.com", 1);
     Check(third.Records().size() <= keys.size() + 1);
 
-    // Operations picked by the input's bytes on a few short addresses.
+    // Operations picked by the input's bytes on a few short addresses, each
+    // checked against the same operation on a plain map of the records.
     const uint32_t capacity = size > 0 ? data[size - 1] % 8 : 1;
     AddressDatabase fourth(".", capacity);
     fourth.Load(saved);
+    AddressDatabase::Snapshot model = fourth.Records();
+    const auto recordScore = [&model](const std::string& key, uint32_t s) {
+        AddressRecord& r = model[key];
+        r.fromCount += 1;
+        if (r.scoreHistory.size() == AddressDatabase::kHistoryLimit)
+            r.scoreHistory.erase(r.scoreHistory.begin());
+        r.scoreHistory.push_back(static_cast<int32_t>(s > 100 ? 100 : s));
+    };
     for (size_t i = 0; i + 1 < size && i < 512; i += 2) {
         const std::string key(1 + data[i] % 3, static_cast<char>('a' + data[i] / 3 % 5));
         const uint32_t n = data[i + 1] / 6 % 12;
-        AddressDatabase::Snapshot expected = fourth.Records();
+        const auto it = model.find(key);
         switch (data[i + 1] % 6) {
             case 0:
+                model[key].toCount += n;
                 fourth.addSpamAddrTo(key.c_str(), n);
-                continue;
+                break;
             case 1:
+                recordScore(key, n * 9);
                 fourth.addSpamAddrScore(key.c_str(), n * 9);
-                continue;
+                break;
             case 2:
+                if (it != model.end())
+                    model.erase(it);
                 fourth.deleteSpamAddrEntry(key.c_str());
-                continue;
-            case 3:
+                break;
+            case 3: {
+                // Recorded for a known address unless a frequent correspondent.
+                const uint32_t total = fourth.TotalTo();
+                if (it != model.end() &&
+                    !(total > 100 && uint64_t{it->second.toCount} * 100 / total > 15))
+                    recordScore(key, n * 10);
                 fourth.adjustScore(key.c_str(), n * 10);
-                continue;
-            case 4: {
-                const auto it = expected.find(key);
-                if (it == expected.end() || it->second.fromCount != n) {
-                    if (it != expected.end())
+                break;
+            }
+            case 4:
+                if (it == model.end() || it->second.fromCount != n) {
+                    if (it != model.end())
                         it->second.fromCount = n;
                     else
-                        expected.emplace(key, AddressRecord{n, 0, {}});
-                    PlainPrune(expected, fourth.TotalTo(), capacity);
+                        model.emplace(key, AddressRecord{n, 0, {}});
+                    PlainPrune(model, fourth.TotalTo(), capacity);
                 }
                 fourth.setSpamAddrFrom(key.c_str(), n);
                 break;
-            }
-            default: {
-                const auto it = expected.find(key);
-                if (it != expected.end()) {
+            default:
+                if (it != model.end()) {
                     it->second.fromCount += n;
                 } else {
-                    expected.emplace(key, AddressRecord{n, 0, {}});
-                    PlainPrune(expected, fourth.TotalTo(), capacity);
+                    model.emplace(key, AddressRecord{n, 0, {}});
+                    PlainPrune(model, fourth.TotalTo(), capacity);
                 }
                 fourth.addSpamAddrFrom(key.c_str(), n);
                 break;
-            }
         }
-        Check(fourth.Records() == expected);
+        Check(fourth.Records() == model);
+        Check(fourth.RecordCount() == model.size());
     }
     AddressDatabase::Snapshot expected = fourth.Records();
     PlainPrune(expected, fourth.TotalTo(), capacity);
