@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <filesystem>
+#include <iterator>
 
 #include "platform/posix/PosixFileSystem.h"
 #include "tests/support/TempFolder.h"
@@ -15,6 +17,11 @@ namespace qb::platform {
 namespace {
 
 using test::TempFolder;
+
+int EntriesIn(const std::string& folder) {
+    return static_cast<int>(std::distance(std::filesystem::directory_iterator(folder),
+                                          std::filesystem::directory_iterator()));
+}
 
 TEST(PosixFileSystem, DotNamesAndSpecialFilesAreHidden) {
     TempFolder dir;
@@ -75,6 +82,65 @@ TEST(PosixFileSystem, FailedWriteLeavesTheOldFile) {
     EXPECT_EQ(WEXITSTATUS(status), 0) << "the replace must report the failed write";
     EXPECT_EQ(dir.Read("list"), "keep me");
     EXPECT_EQ(dir.Entries(), 1) << "no temporary file stays behind";
+}
+
+TEST(PosixFileSystem, ReplaceThroughASymbolicLinkReplacesTheLinkedFile) {
+    TempFolder dir;
+    dir.Write("shared/approvedsenders", "old\r\n");
+    dir.Write("conf/keep", "");
+    ASSERT_EQ(::symlink("../shared/approvedsenders", (dir / "conf/approvedsenders").c_str()), 0);
+    ASSERT_EQ(::symlink((dir / "conf/approvedsenders").c_str(), (dir / "conf/chain").c_str()), 0);
+    PosixFileSystem fs;
+    ASSERT_TRUE(fs.ReplaceFile(dir / "conf/approvedsenders", "new\r\n"));
+    ASSERT_TRUE(fs.ReplaceFile(dir / "conf/chain", "newer\r\n", Durability::kAtomicOnly));
+    struct stat st;
+    ASSERT_EQ(::lstat((dir / "conf/approvedsenders").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link stays a link";
+    ASSERT_EQ(::lstat((dir / "conf/chain").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(dir.Read("shared/approvedsenders"), "newer\r\n") << "the linked file is updated";
+    EXPECT_EQ(EntriesIn(dir / "conf"), 3) << "a file and two links: no temporary stays";
+    EXPECT_EQ(EntriesIn(dir / "shared"), 1);
+
+    // A link to a file not there yet creates it; a loop of links is refused.
+    ASSERT_EQ(::symlink("fresh", (dir / "conf/dangling").c_str()), 0);
+    ASSERT_TRUE(fs.ReplaceFile(dir / "conf/dangling", "x"));
+    EXPECT_EQ(dir.Read("conf/fresh"), "x");
+    ASSERT_EQ(::symlink("loop2", (dir / "conf/loop1").c_str()), 0);
+    ASSERT_EQ(::symlink("loop1", (dir / "conf/loop2").c_str()), 0);
+    EXPECT_FALSE(fs.ReplaceFile(dir / "conf/loop1", "x"));
+}
+
+TEST(PosixFileSystem, TemporaryOfAKilledReplaceIsRemovedByTheNextCleanUp) {
+    // A file size limit with its signal left at the default kills the child
+    // in the middle of writing its temporary file, as a kill of the run would.
+    TempFolder dir;
+    dir.Write("conf/list", "keep me");
+    PosixFileSystem fs;
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_DFL);
+        const struct rlimit limit = {4, 4};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        fs.ReplaceFile(dir / "conf/list", std::string(1000, 'x'));
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the child was meant to die while writing";
+    ASSERT_EQ(EntriesIn(dir / "conf"), 2) << "the list and the killed write's temporary";
+    EXPECT_EQ(dir.Read("conf/list"), "keep me");
+
+    // Names of other programs, and near misses of the pattern, stay.
+    dir.Write("conf/.hidden", "");
+    dir.Write("conf/list.qbtmp-abcdef", "");
+    dir.Write("conf/.list.qbtmp-abc", "");
+    dir.Write("conf/.qbtmp-abcdef", "");
+    EXPECT_EQ(fs.RemoveLeftoverTemporaries(dir.WinPath() + "\\conf"), 1);
+    EXPECT_EQ(EntriesIn(dir / "conf"), 5);
+    EXPECT_EQ(dir.Read("conf/list"), "keep me");
+    EXPECT_EQ(fs.RemoveLeftoverTemporaries(dir / "missing"), 0);
 }
 
 }  // namespace
