@@ -50,11 +50,12 @@ class FileSystem {
     virtual bool ReplaceFile(const std::string& path, std::string_view content,
                              Durability durability = Durability::kSynced) = 0;
 
-    // Deletes the temporary files that ReplaceFile left in folder when the
-    // process was killed between creating and renaming one. Only names of
-    // that one recognisable pattern are touched; call it while no other copy
-    // of the program can be writing there. Returns how many were deleted.
-    virtual int RemoveLeftoverTemporaries(const std::string& folder) = 0;
+    // Deletes the temporary files that ReplaceFile of path left beside it
+    // when the process was killed between creating and renaming one. Only
+    // names of that one recognisable pattern, made for this path, are
+    // touched; call it while no other copy of the program can be writing
+    // the file. Returns how many were deleted.
+    virtual int RemoveLeftoverTemporaries(const std::string& path) = 0;
 
     // Appends content to the file at path, creating it when missing. False when
     // it cannot be opened or written; may then have written part of content.

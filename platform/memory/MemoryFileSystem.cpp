@@ -92,8 +92,8 @@ bool MemoryFileSystem::ReplaceFile(const std::string& path, std::string_view con
     return true;
 }
 
-int MemoryFileSystem::RemoveLeftoverTemporaries(const std::string& folder) {
-    cleanedFolders_.push_back(folder);
+int MemoryFileSystem::RemoveLeftoverTemporaries(const std::string& path) {
+    cleanedPaths_.push_back(path);
     return 0;  // nothing here is ever left half written
 }
 

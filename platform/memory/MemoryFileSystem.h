@@ -34,15 +34,15 @@ class MemoryFileSystem final : public FileSystem {
     // The durability of the last successful ReplaceFile of path
     // (kAtomicOnly when there was none).
     Durability LastDurability(const std::string& path) const;
-    // The folders RemoveLeftoverTemporaries was called for, in order.
-    const std::vector<std::string>& CleanedFolders() const { return cleanedFolders_; }
+    // The paths RemoveLeftoverTemporaries was called for, in order.
+    const std::vector<std::string>& CleanedPaths() const { return cleanedPaths_; }
 
     PathKind Kind(const std::string& path) override;
     int64_t FileSize(const std::string& path) override;
     bool ReadFile(const std::string& path, std::string& out) override;
     bool ReplaceFile(const std::string& path, std::string_view content,
                      Durability durability = Durability::kSynced) override;
-    int RemoveLeftoverTemporaries(const std::string& folder) override;
+    int RemoveLeftoverTemporaries(const std::string& path) override;
     bool AppendFile(const std::string& path, std::string_view content) override;
     bool CopyFile(const std::string& from, const std::string& to) override;
     bool DeleteFile(const std::string& path) override;
@@ -63,7 +63,7 @@ class MemoryFileSystem final : public FileSystem {
     bool writesFail_ = false;
     int writeCount_ = 0;
     int syncedWriteCount_ = 0;
-    std::vector<std::string> cleanedFolders_;
+    std::vector<std::string> cleanedPaths_;
 };
 
 }  // namespace qb::platform

@@ -70,14 +70,7 @@ std::string FolderOf(const std::string& native) {
 // What marks the name of a temporary file of ReplaceFile: "." + the
 // replaced file's name + this + six characters that mkstemp chooses.
 constexpr const char* kTemporaryMark = ".qbtmp-";
-constexpr size_t kTemporaryMarkLength = 7;
 constexpr size_t kUniqueLength = 6;
-
-bool IsTemporaryName(const std::string& name) {
-    const size_t tail = kTemporaryMarkLength + kUniqueLength;
-    return name.size() > tail + 1 && name[0] == '.' &&
-           name.compare(name.size() - tail, kTemporaryMarkLength, kTemporaryMark) == 0;
-}
 
 // The file a path leads to: a symbolic link is followed (a relative target
 // counts from the link's own folder) until a name that is no link, which may
@@ -222,17 +215,21 @@ bool PosixFileSystem::ReplaceFile(const std::string& path, std::string_view cont
     return false;
 }
 
-int PosixFileSystem::RemoveLeftoverTemporaries(const std::string& folder) {
-    const std::string native = NativePath(folder);
-    DIR* dir = ::opendir(native.empty() ? "." : native.c_str());
+int PosixFileSystem::RemoveLeftoverTemporaries(const std::string& path) {
+    std::string native;
+    if (!FollowLinks(NativePath(path), native))
+        return 0;
+    const std::string folder = FolderOf(native);
+    const std::string prefix = "." + BaseName(native) + kTemporaryMark;
+    DIR* dir = ::opendir(folder.c_str());
     if (!dir)
         return 0;
     int removed = 0;
     while (const struct dirent* entry = ::readdir(dir)) {
         const std::string name = entry->d_name;
-        if (!IsTemporaryName(name))
+        if (name.size() != prefix.size() + kUniqueLength || name.compare(0, prefix.size(), prefix))
             continue;
-        const std::string full = native + "/" + name;
+        const std::string full = folder + "/" + name;
         struct stat st;
         if (::lstat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::unlink(full.c_str()) == 0)
             ++removed;

@@ -201,19 +201,20 @@ bool Win32FileSystem::ReplaceFile(const std::string& path, std::string_view cont
     return false;
 }
 
-int Win32FileSystem::RemoveLeftoverTemporaries(const std::string& folder) {
-    std::string prefix = folder;
-    if (!prefix.empty() && !IsSeparator(prefix.back()))
-        prefix += '\\';
+int Win32FileSystem::RemoveLeftoverTemporaries(const std::string& path) {
+    if (path.empty() || IsSeparator(path.back()))
+        return 0;
+    const std::string folder = path.substr(0, NameStart(path));
     WIN32_FIND_DATAA found;
-    HANDLE search = ::FindFirstFileA((prefix + "~*" + kTemporaryMark + "*").c_str(), &found);
+    HANDLE search = ::FindFirstFileA(
+        (folder + "~" + path.substr(NameStart(path)) + kTemporaryMark + "*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE)
         return 0;
     int removed = 0;
     do {
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             continue;
-        const std::string full = prefix + found.cFileName;
+        const std::string full = folder + found.cFileName;
         ::SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
         if (::DeleteFileA(full.c_str()))
             ++removed;

@@ -132,15 +132,17 @@ TEST(PosixFileSystem, TemporaryOfAKilledReplaceIsRemovedByTheNextCleanUp) {
     ASSERT_EQ(EntriesIn(dir / "conf"), 2) << "the list and the killed write's temporary";
     EXPECT_EQ(dir.Read("conf/list"), "keep me");
 
-    // Names of other programs, and near misses of the pattern, stay.
+    // Names of other programs, of other files, and near misses of the
+    // pattern stay.
     dir.Write("conf/.hidden", "");
     dir.Write("conf/list.qbtmp-abcdef", "");
     dir.Write("conf/.list.qbtmp-abc", "");
+    dir.Write("conf/.list2.qbtmp-abcdef", "");
     dir.Write("conf/.qbtmp-abcdef", "");
-    EXPECT_EQ(fs.RemoveLeftoverTemporaries(dir.WinPath() + "\\conf"), 1);
-    EXPECT_EQ(EntriesIn(dir / "conf"), 5);
+    EXPECT_EQ(fs.RemoveLeftoverTemporaries(dir.WinPath() + "\\conf\\list"), 1);
+    EXPECT_EQ(EntriesIn(dir / "conf"), 6);
     EXPECT_EQ(dir.Read("conf/list"), "keep me");
-    EXPECT_EQ(fs.RemoveLeftoverTemporaries(dir / "missing"), 0);
+    EXPECT_EQ(fs.RemoveLeftoverTemporaries(dir / "missing/list"), 0);
 }
 
 }  // namespace

@@ -44,8 +44,8 @@ class FlakyFileSystem final : public platform::FileSystem {
                      platform::Durability d = platform::Durability::kSynced) override {
         return inner.ReplaceFile(p, c, d);
     }
-    int RemoveLeftoverTemporaries(const std::string& f) override {
-        return inner.RemoveLeftoverTemporaries(f);
+    int RemoveLeftoverTemporaries(const std::string& p) override {
+        return inner.RemoveLeftoverTemporaries(p);
     }
     bool AppendFile(const std::string& p, std::string_view c) override {
         return inner.AppendFile(p, c);

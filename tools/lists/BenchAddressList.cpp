@@ -34,8 +34,8 @@ class CountingFileSystem final : public qb::platform::FileSystem {
         ++files;
         return real().ReplaceFile(p, content, d);
     }
-    int RemoveLeftoverTemporaries(const std::string& f) override {
-        return real().RemoveLeftoverTemporaries(f);
+    int RemoveLeftoverTemporaries(const std::string& p) override {
+        return real().RemoveLeftoverTemporaries(p);
     }
     bool AppendFile(const std::string& p, std::string_view c) override {
         return real().AppendFile(p, c);
