@@ -201,8 +201,8 @@ TEST(CrashSafety, ListFilesThatCannotBeReadAreNeverReplaced) {
     EXPECT_EQ(CountOf(console, "70:Permission denied"), 3u) << ::testing::PrintToString(console);
     const std::string conf = s.Program().Dir().Path() + "\\conf\\";
     for (const char* name : {"approvedsenders", "blockedsenders", "oesent"}) {
-        EXPECT_EQ(CountOf(console, "Unable to read " + conf + name +
-                                       "; it is left unchanged in this run."),
+        EXPECT_EQ(CountOf(console,
+                          "Unable to read " + conf + name + "; it is left unchanged in this run."),
                   1u)
             << name << ": " << ::testing::PrintToString(console);
     }
@@ -335,7 +335,7 @@ TEST(CrashSafety, KilledRunsLeaveListsPairedAndTheNextRunEndsAsAnUndisturbedOne)
     const unsigned seed = 20261208;
     std::mt19937 random(seed);
     std::uniform_int_distribution<long> when(1, std::max<long>(2, length.count()));
-    constexpr int kKills = 10;
+    constexpr int kKills = 8;
     int pairedChecks = 0;
     for (int kill = 0; kill < kKills; ++kill) {
         const auto after = std::chrono::microseconds(when(random));
@@ -355,13 +355,14 @@ TEST(CrashSafety, KilledRunsLeaveListsPairedAndTheNextRunEndsAsAnUndisturbedOne)
                         content.compare(content.size() - 2, 2, "\r\n") == 0)
                 << name;
         }
-        for (const auto& [list, state] : {std::pair{"approvedsenders", "oesas"},
-                                          std::pair{"blockedsenders", "oesbs"}}) {
+        for (const auto& [list, state] :
+             {std::pair{"approvedsenders", "oesas"}, std::pair{"blockedsenders", "oesbs"}}) {
             const std::set<std::string> owed = Entries(s.File(state));
             for (const std::string& entry : Entries(s.File(list))) {
                 if (entry == "user@typed.example")
                     continue;
-                EXPECT_TRUE(owed.count(entry)) << entry << " on " << list << " but not in " << state;
+                EXPECT_TRUE(owed.count(entry))
+                    << entry << " on " << list << " but not in " << state;
                 ++pairedChecks;
             }
         }

@@ -18,6 +18,25 @@ namespace {
 
 using test::TempFolder;
 
+// Replaces path by 1000 bytes in a child process whose files may grow to 4
+// bytes only, as on a full disk; the child takes the limit so the test
+// process keeps its own. With the signal of the limit ignored the write
+// fails; at its default the child dies part-way, as a killed run would.
+// The child's wait status; its exit code is 0 when the replace failed.
+int ReplaceBeyondAFileSizeLimit(PosixFileSystem& fs, const std::string& path, bool dieOnLimit) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::signal(SIGXFSZ, dieOnLimit ? SIG_DFL : SIG_IGN);
+        const struct rlimit limit = {4, 4};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        const bool ok = fs.ReplaceFile(path, std::string(1000, 'x'));
+        ::_exit(ok ? 1 : 0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return status;
+}
+
 int EntriesIn(const std::string& folder) {
     return static_cast<int>(std::distance(std::filesystem::directory_iterator(folder),
                                           std::filesystem::directory_iterator()));
@@ -62,22 +81,10 @@ TEST(PosixFileSystem, ReplaceInAReadOnlyFolderKeepsTheOldFile) {
 }
 
 TEST(PosixFileSystem, FailedWriteLeavesTheOldFile) {
-    // A file size limit makes the write fail part-way, as a full disk would.
-    // The child process takes the limit so the test process keeps its own.
     TempFolder dir;
     dir.Write("list", "keep me");
     PosixFileSystem fs;
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::signal(SIGXFSZ, SIG_IGN);
-        const struct rlimit limit = {4, 4};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-        const bool ok = fs.ReplaceFile(dir / "list", std::string(1000, 'x'));
-        ::_exit(ok ? 1 : 0);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
+    const int status = ReplaceBeyondAFileSizeLimit(fs, dir / "list", false);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "the replace must report the failed write";
     EXPECT_EQ(dir.Read("list"), "keep me");
@@ -112,22 +119,10 @@ TEST(PosixFileSystem, ReplaceThroughASymbolicLinkReplacesTheLinkedFile) {
 }
 
 TEST(PosixFileSystem, TemporaryOfAKilledReplaceIsRemovedByTheNextCleanUp) {
-    // A file size limit with its signal left at the default kills the child
-    // in the middle of writing its temporary file, as a kill of the run would.
     TempFolder dir;
     dir.Write("conf/list", "keep me");
     PosixFileSystem fs;
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::signal(SIGXFSZ, SIG_DFL);
-        const struct rlimit limit = {4, 4};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-        fs.ReplaceFile(dir / "conf/list", std::string(1000, 'x'));
-        ::_exit(0);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
+    const int status = ReplaceBeyondAFileSizeLimit(fs, dir / "conf/list", true);
     ASSERT_TRUE(WIFSIGNALED(status)) << "the child was meant to die while writing";
     ASSERT_EQ(EntriesIn(dir / "conf"), 2) << "the list and the killed write's temporary";
     EXPECT_EQ(dir.Read("conf/list"), "keep me");

@@ -225,8 +225,8 @@ Figure Median(int runs, Prepare&& prepare, const std::vector<std::string>& args,
 
 size_t Lines(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
-    return static_cast<size_t>(std::count(std::istreambuf_iterator<char>(in),
-                                          std::istreambuf_iterator<char>(), '\n'));
+    return static_cast<size_t>(
+        std::count(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(), '\n'));
 }
 
 }  // namespace
@@ -272,12 +272,16 @@ int main(int argc, char** argv) {
     std::printf("cat of all store files:\n");
     const Figure catRun = Median(runs, [] {}, cat, root, {});
     std::printf("run without verdict folders:\n");
-    const Figure noLists = Median(runs, [&] { Reset(root, false); }, scanner, root, env);
+    const Figure noLists = Median(
+        runs, [&] { Reset(root, false); }, scanner, root, env);
     std::printf("full run harvesting the verdict folders:\n");
-    const Figure full = Median(runs, [&] { Reset(root, true); }, scanner, root, env);
-    const size_t harvested = Lines(root / "conf/approvedsenders") + Lines(root / "conf/blockedsenders");
+    const Figure full = Median(
+        runs, [&] { Reset(root, true); }, scanner, root, env);
+    const size_t harvested =
+        Lines(root / "conf/approvedsenders") + Lines(root / "conf/blockedsenders");
     std::printf("second full run over the unchanged store:\n");
-    const Figure second = Median(runs, [] {}, scanner, root, env);
+    const Figure second = Median(
+        runs, [] {}, scanner, root, env);
 
     const double largestMb = largest / 1048576.0;
     std::printf("\nmedians of %d runs, fresh processes:\n", runs);
