@@ -9,7 +9,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -46,9 +48,14 @@ class ProgramFolder {
 
     // Runs the program with the arguments and extra environment entries
     // ("NAME=value"); standard input is /dev/null. Waits at most timeout.
+    // inChild, when given, runs in the child just before the program starts
+    // (to set a limit, drop privileges); killAfter, when not zero, kills the
+    // program with SIGKILL that long after its start.
     RunResult Run(const std::vector<std::string>& args = {},
                   const std::vector<std::string>& env = {},
-                  std::chrono::seconds timeout = std::chrono::seconds(120)) const {
+                  std::chrono::seconds timeout = std::chrono::seconds(120),
+                  const std::function<void()>& inChild = {},
+                  std::chrono::microseconds killAfter = std::chrono::microseconds(0)) const {
         RunResult result;
         int pipeFd[2];
         if (::pipe(pipeFd) != 0)
@@ -76,14 +83,23 @@ class ProgramFolder {
             for (std::string& e : envStore)
                 envp.push_back(e.data());
             envp.push_back(nullptr);
+            if (inChild)
+                inChild();
             ::execve(program.c_str(), argv.data(), envp.data());
             ::_exit(127);
         }
         ::close(pipeFd[1]);
         ::fcntl(pipeFd[0], F_SETFL, O_NONBLOCK);
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        const auto started = std::chrono::steady_clock::now();
+        const auto deadline = started + timeout;
+        bool killed = false;
         int status = 0;
         for (;;) {
+            if (killAfter.count() > 0 && !killed) {
+                std::this_thread::sleep_until(started + killAfter);
+                ::kill(child, SIGKILL);
+                killed = true;
+            }
             char buf[4096];
             ssize_t n;
             while ((n = ::read(pipeFd[0], buf, sizeof buf)) > 0)
