@@ -57,6 +57,37 @@ std::string BaseName(const std::string& native) {
     return slash == std::string::npos ? native : native.substr(slash + 1);
 }
 
+// A regular file open for pread.
+class PosixReadableFile final : public ReadableFile {
+  public:
+    explicit PosixReadableFile(int fd) : fd_(fd) {}
+    ~PosixReadableFile() override { ::close(fd_); }
+    PosixReadableFile(const PosixReadableFile&) = delete;
+    PosixReadableFile& operator=(const PosixReadableFile&) = delete;
+
+    int64_t ReadAt(int64_t offset, char* out, size_t n) override {
+        if (offset < 0)
+            return -1;
+        size_t have = 0;
+        while (have < n) {
+            const ssize_t got = ::pread(fd_, out + have, n - have,
+                                        static_cast<off_t>(offset) + static_cast<off_t>(have));
+            if (got < 0) {
+                if (errno == EINTR)
+                    continue;
+                return -1;
+            }
+            if (got == 0)
+                break;
+            have += static_cast<size_t>(got);
+        }
+        return static_cast<int64_t>(have);
+    }
+
+  private:
+    int fd_;
+};
+
 std::string FolderOf(const std::string& native) {
     const size_t slash = native.find_last_of('/');
     if (slash == std::string::npos)
@@ -210,6 +241,19 @@ bool PosixFileSystem::CreateFolder(const std::string& path) {
     }
     struct stat st;
     return ::stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::unique_ptr<ReadableFile> PosixFileSystem::OpenForReading(const std::string& path) {
+    const std::string native = NativePath(path);
+    const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return nullptr;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return nullptr;
+    }
+    return std::make_unique<PosixReadableFile>(fd);
 }
 
 }  // namespace qb::platform
