@@ -202,8 +202,8 @@ void CEmails::AddFields(const MailFields& m) {
     // The key "m_<id>": an Id read from a record is never negative, and a
     // key of that form goes to the number index.
     const std::string key = m.id < 0 ? "m_" + std::to_string(m.id) : std::string();
-    const bool inserted = m.id < 0 ? InsertKey(key, ref)
-                                   : byNumber_.Insert(static_cast<uint32_t>(m.id), ref);
+    const bool inserted =
+        m.id < 0 ? InsertKey(key, ref) : byNumber_.Insert(static_cast<uint32_t>(m.id), ref);
     if (!inserted)
         throw RunError(collection_err::kDuplicateKey, collection_err::kSource,
                        "This key is already associated with an element of this collection");
@@ -398,17 +398,17 @@ std::string EMailView::Text(MailFields::Text k) const {
     return std::string(owner_->StoredText(owner_->stored_[ref_], k));
 }
 
-#define QB_EMAIL_VIEW_NUMBER(Getter, member)                \
-    int32_t EMailView::Getter() const {                     \
-        if (const CEmail* m = Object())                     \
-            return m->Getter();                             \
-        return owner_->stored_[ref_].member;                \
+#define QB_EMAIL_VIEW_NUMBER(Getter, member) \
+    int32_t EMailView::Getter() const {      \
+        if (const CEmail* m = Object())      \
+            return m->Getter();              \
+        return owner_->stored_[ref_].member; \
     }
-#define QB_EMAIL_VIEW_TEXT(Getter, field)                   \
-    std::string EMailView::Getter() const {                 \
-        if (const CEmail* m = Object())                     \
-            return m->Getter();                             \
-        return Text(MailFields::field);                     \
+#define QB_EMAIL_VIEW_TEXT(Getter, field)   \
+    std::string EMailView::Getter() const { \
+        if (const CEmail* m = Object())     \
+            return m->Getter();             \
+        return Text(MailFields::field);     \
     }
 
 QB_EMAIL_VIEW_NUMBER(Id, id)

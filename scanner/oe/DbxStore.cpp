@@ -63,8 +63,8 @@ std::string_view ByteSpan::String(int64_t at) const {
     const char* begin = bytes_.data() + at;
     const size_t room = bytes_.size() - static_cast<size_t>(at);
     const void* nul = std::memchr(begin, 0, room);
-    return std::string_view(begin, nul ? static_cast<size_t>(static_cast<const char*>(nul) - begin)
-                                       : room);
+    return std::string_view(
+        begin, nul ? static_cast<size_t>(static_cast<const char*>(nul) - begin) : room);
 }
 
 // --- DbxStore ---------------------------------------------------------------
@@ -109,7 +109,8 @@ void DbxStore::Open(const std::string& fileName) {
             const double needed = static_cast<double>(size) / 1024 / 1024 * kReaderMemoryFactor;
             const double free = static_cast<double>(available) / 1024 / 1024;
             if (free < needed) {
-                const std::string line = "Insufficient physical memory available to scan " + fileName;
+                const std::string line =
+                    "Insufficient physical memory available to scan " + fileName;
                 report::StatusMessage(line);
                 ConsoleLog(line);
                 return;
