@@ -99,12 +99,12 @@ std::string MailDateText(uint64_t ticks) {
 CDbx::CDbx() = default;
 CDbx::~CDbx() = default;
 
-bool CDbx::Read(int32_t pos, int32_t n, std::string& dst) {
+bool CDbx::Read(int32_t pos, int32_t n, std::string& scratch, std::string_view& bytes) {
     const int32_t first = Add(pos, 1);
     const int32_t last = Add(pos, n);
     if (!opened_)
         return false;
-    return store_.Read(first, last, dst);
+    return store_.Read(first, last, scratch, bytes);
 }
 
 bool CDbx::openFile(const std::string& sFileName, bool fRetrieveBody) {
@@ -117,8 +117,8 @@ bool CDbx::openFile(const std::string& sFileName, bool fRetrieveBody) {
         opened_ = true;
         store_.Open(sFileName);
 
-        std::string signature;
-        if (!Read(0, 16, signature))
+        std::string_view signature;
+        if (!Read(0, 16, scratch_, signature))
             throw ReadOutside();
         if (Tracing()) {
             ConsoleLog("Len(signature) = " + std::to_string(signature.size()));
@@ -184,11 +184,11 @@ bool CDbx::getIndexes() {
     try {
         if (Tracing())
             ConsoleLog("getIndexes");
-        std::string word;
-        if (!Read(kRootOffset, 4, word))
+        std::string_view word;
+        if (!Read(kRootOffset, 4, scratch_, word))
             throw ReadOutside();
         rootPointer_ = ByteSpan(word).Word(0);
-        if (!Read(kCountOffset, 4, word))
+        if (!Read(kCountOffset, 4, scratch_, word))
             throw ReadOutside();
         const int32_t count = ByteSpan(word).Word(0);
         indexCount_ = count;
@@ -237,7 +237,7 @@ void CDbx::getIndexNode(int32_t root) {
     std::vector<Frame> stack;
     std::unordered_set<int32_t> open;
     int64_t budget = FileSize();
-    std::string bytes;
+    std::string_view bytes;
 
     // Reads the node header at pos and puts the node on the stack.
     auto enter = [&](int32_t pos) {
@@ -246,7 +246,7 @@ void CDbx::getIndexNode(int32_t root) {
             return;
         budget -= kNodeHeaderSize;
         try {
-            if (budget < 0 || !Read(pos, kNodeHeaderSize, bytes))
+            if (budget < 0 || !Read(pos, kNodeHeaderSize, scratch_, bytes))
                 return;
         } catch (const RunError&) {
             return;
@@ -280,7 +280,7 @@ void CDbx::getIndexNode(int32_t root) {
         try {
             const int32_t at = Add(Add(node.pos, kNodeHeaderSize), kEntrySize * k);
             budget -= kEntrySize;
-            read = budget >= 0 && Read(at, kEntrySize, bytes);
+            read = budget >= 0 && Read(at, kEntrySize, scratch_, bytes);
         } catch (const RunError&) {
             read = false;
         }
@@ -314,19 +314,26 @@ bool CDbx::getItem(int32_t pos, int32_t fileKind, bool fRetrieveBody) {
         else
             folder_ = std::make_shared<CFolder>();
 
-        if (!Read(pos, kRecordHeaderSize, header_))
+        std::string_view bytes;
+        if (!Read(pos, kRecordHeaderSize, scratch_, bytes))
             throw Numbered(dbx_err::kBadHeader);
-        const ByteSpan header(header_);
+        const ByteSpan header(bytes);
         const int32_t length = header.Word(4);
         const int32_t fields = static_cast<int32_t>(header.Byte(0x0A));
         if (length < 0) {
             errNo_ = 7;
             throw Numbered(dbx_err::kBadData);
         }
-        data_.clear();
-        if (length > 0 && !Read(Add(pos, kRecordHeaderSize), length, data_)) {
+        bytes = {};
+        if (length > 0 && !Read(Add(pos, kRecordHeaderSize), length, scratch_, bytes)) {
             errNo_ = 7;
             throw Numbered(dbx_err::kBadData);
+        }
+        // The texts point into the data area until the message is stored;
+        // reading a body in between would overwrite the cache under them.
+        if (email && fRetrieveBody) {
+            data_.assign(bytes);
+            bytes = data_;
         }
         // Records of a well-formed file do not overlap, so together they never
         // hold more bytes than the file; slots that name the same bytes over
@@ -335,7 +342,7 @@ bool CDbx::getItem(int32_t pos, int32_t fileKind, bool fRetrieveBody) {
         if (recordBudget_ < 0)
             throw RunError(dbx_err::kOverlap, "CDbx", "Records hold more bytes than the file");
 
-        const ByteSpan data(data_);
+        const ByteSpan data(bytes);
         if (email)
             mail_.dataOffset = -1;
         const int64_t values = 4 * static_cast<int64_t>(fields);
@@ -453,24 +460,25 @@ std::string CDbx::getBody(int32_t pos) {
 std::string CDbx::ReadBody(int32_t pos, int64_t& budget) {
     errNo_ = 7;
     std::string body;
-    std::string block;
     try {
         while (pos != 0) {
-            if (!Read(pos, kBlockHeaderSize, header_))
+            std::string_view bytes;
+            if (!Read(pos, kBlockHeaderSize, scratch_, bytes))
                 return {};
-            const ByteSpan header(header_);
+            const ByteSpan header(bytes);
             const int32_t size = header.Short(8);
+            const int32_t next = header.Word(0x0C);
             if (size < 0)
                 return {};
             budget -= kBlockHeaderSize + size;
             if (budget < 0)
                 return {};
             if (size > 0) {
-                if (!Read(Add(pos, kBlockHeaderSize), size, block))
+                if (!Read(Add(pos, kBlockHeaderSize), size, scratch_, bytes))
                     return {};
-                body += block;
+                body += bytes;
             }
-            pos = header.Word(0x0C);
+            pos = next;
         }
     } catch (...) {
         return {};

@@ -80,9 +80,10 @@ class CDbx {
     bool getItem(int32_t pos, int32_t fileKind, bool fRetrieveBody);
     std::string ReadBody(int32_t pos, int64_t& budget);
 
-    // n bytes at file offset pos into dst. False when they lie outside the
+    // The n bytes at file offset pos, valid until the next Read (scratch
+    // holds them when the cache cannot). False when they lie outside the
     // file or the file no longer holds them; raises on offset overflow.
-    bool Read(int32_t pos, int32_t n, std::string& dst);
+    bool Read(int32_t pos, int32_t n, std::string& scratch, std::string_view& bytes);
     int64_t FileSize() const { return store_.Size(); }
 
     int32_t errNo_ = 0;
@@ -98,7 +99,7 @@ class CDbx {
     CFolders folders_;
 
     // Work areas reused across records: the record read last.
-    std::string header_;
+    std::string scratch_;
     std::string data_;
     std::string body_;
     MailFields mail_;

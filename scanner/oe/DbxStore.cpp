@@ -31,40 +31,8 @@ RunError LoadFailure(const std::string& path) {
 
 // --- ByteSpan ---------------------------------------------------------------
 
-const unsigned char* ByteSpan::At(int64_t at, int64_t n) const {
-    if (at < 0 || at > Size() - n)
-        throw RunError(dbx_err::kValueOutside, "CDbx", "Value outside the record's data area");
-    return reinterpret_cast<const unsigned char*>(bytes_.data()) + at;
-}
-
-uint32_t ByteSpan::Byte(int64_t at) const {
-    return *At(at, 1);
-}
-
-int32_t ByteSpan::Short(int64_t at) const {
-    const unsigned char* p = At(at, 2);
-    return static_cast<int16_t>(static_cast<uint16_t>(p[0] | p[1] << 8));
-}
-
-uint32_t ByteSpan::UWord(int64_t at) const {
-    const unsigned char* p = At(at, 4);
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-uint64_t ByteSpan::Quad(int64_t at) const {
-    At(at, 8);
-    return static_cast<uint64_t>(UWord(at + 4)) << 32 | UWord(at);
-}
-
-std::string_view ByteSpan::String(int64_t at) const {
-    if (at < 0 || at >= Size())
-        return {};
-    const char* begin = bytes_.data() + at;
-    const size_t room = bytes_.size() - static_cast<size_t>(at);
-    const void* nul = std::memchr(begin, 0, room);
-    return std::string_view(
-        begin, nul ? static_cast<size_t>(static_cast<const char*>(nul) - begin) : room);
+void ByteSpan::Outside() {
+    throw RunError(dbx_err::kValueOutside, "CDbx", "Value outside the record's data area");
 }
 
 // --- DbxStore ---------------------------------------------------------------
@@ -82,6 +50,7 @@ DbxStore::~DbxStore() = default;
 void DbxStore::Close() {
     file_.reset();
     blocks_.reset();
+    last_ = nullptr;
 }
 
 void DbxStore::Open(const std::string& fileName) {
@@ -138,26 +107,51 @@ void DbxStore::Open(const std::string& fileName) {
     }
 }
 
-bool DbxStore::Read(int32_t first, int32_t last, std::string& dst) {
+bool DbxStore::Read(int32_t first, int32_t last, std::string& scratch, std::string_view& bytes) {
     if (first >= 1 && last >= first && last <= size_) {
         const size_t n = static_cast<size_t>(last) - static_cast<size_t>(first) + 1;
-        dst.resize(n);
-        if (Fetch(first - 1, n, dst.data()))
+        if (const char* p = InOneBlock(first - 1, n)) {
+            bytes = std::string_view(p, n);
             return true;
+        }
+        scratch.resize(n);
+        if (Fetch(first - 1, n, scratch.data())) {
+            bytes = scratch;
+            return true;
+        }
     }
     ConsoleLog("CString::getBytes Error " + std::to_string(err::kCollection) +
                " : Index out of bounds");
     return false;
 }
 
-bool DbxStore::Fetch(int64_t offset, size_t n, char* out) {
-    if (!file_) {
-        if (path_.empty())
-            return false;
-        file_ = platform::Files().OpenForReading(path_);
-        if (!file_)
-            return false;
+const char* DbxStore::InOneBlock(int64_t offset, size_t n) {
+    const int64_t start = offset - offset % kBlockSize;
+    const int64_t end = offset + static_cast<int64_t>(n);
+    if (end > start + kBlockSize)
+        return nullptr;
+    if (last_ == nullptr || last_->start != start) {
+        if (!Reopen())
+            return nullptr;
+        last_ = Load(start);
     }
+    if (last_ == nullptr || last_->valid < end - start)
+        return nullptr;
+    return last_->bytes.get() + (offset - start);
+}
+
+bool DbxStore::Reopen() {
+    if (file_)
+        return true;
+    if (path_.empty())
+        return false;
+    file_ = platform::Files().OpenForReading(path_);
+    return file_ != nullptr;
+}
+
+bool DbxStore::Fetch(int64_t offset, size_t n, char* out) {
+    if (!Reopen())
+        return false;
     if (static_cast<int64_t>(n) > 2 * kBlockSize)
         return file_->ReadAt(offset, out, n) == static_cast<int64_t>(n);
     while (n > 0) {

@@ -35,17 +35,37 @@ class ByteSpan {
   public:
     explicit ByteSpan(std::string_view bytes) : bytes_(bytes) {}
     int64_t Size() const { return static_cast<int64_t>(bytes_.size()); }
-    uint32_t Byte(int64_t at) const;
-    int32_t Short(int64_t at) const;  // signed 16-bit
-    uint32_t UWord(int64_t at) const;
+    uint32_t Byte(int64_t at) const { return *At(at, 1); }
+    int32_t Short(int64_t at) const {  // signed 16-bit
+        const unsigned char* p = At(at, 2);
+        return static_cast<int16_t>(static_cast<uint16_t>(p[0] | p[1] << 8));
+    }
+    uint32_t UWord(int64_t at) const {
+        const unsigned char* p = At(at, 4);
+        return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+               static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+    }
     int32_t Word(int64_t at) const { return static_cast<int32_t>(UWord(at)); }
-    uint64_t Quad(int64_t at) const;
+    uint64_t Quad(int64_t at) const {
+        At(at, 8);
+        return static_cast<uint64_t>(UWord(at + 4)) << 32 | UWord(at);
+    }
     // The bytes from at up to the first NUL or the end; empty when at lies
     // outside the view (a text is never a failure).
-    std::string_view String(int64_t at) const;
+    std::string_view String(int64_t at) const {
+        if (at < 0 || at >= Size())
+            return {};
+        const std::string_view rest = bytes_.substr(static_cast<size_t>(at));
+        return rest.substr(0, rest.find('\0'));
+    }
 
   private:
-    const unsigned char* At(int64_t at, int64_t n) const;
+    const unsigned char* At(int64_t at, int64_t n) const {
+        if (at < 0 || at > Size() - n)
+            Outside();
+        return reinterpret_cast<const unsigned char*>(bytes_.data()) + at;
+    }
+    [[noreturn]] static void Outside();
 
     std::string_view bytes_;
 };
@@ -63,23 +83,29 @@ class DbxStore {
     // The file's size when it was opened; reads stay inside it.
     int64_t Size() const { return size_; }
     // The bytes at 1-based positions first..last (file offset k is position
-    // k + 1) into dst. On a range outside the store, or bytes the file no
-    // longer holds: false and the console line
+    // k + 1) as bytes: a view into the cache, or into scratch when they span
+    // blocks, valid until the next Read. On a range outside the store, or
+    // bytes the file no longer holds: false and the console line
     // "CString::getBytes Error -2147220992 : Index out of bounds".
-    bool Read(int32_t first, int32_t last, std::string& dst);
+    bool Read(int32_t first, int32_t last, std::string& scratch, std::string_view& bytes);
     // Lets go of the file and the cache; a later Read opens the file again.
     void Close();
 
   private:
     struct Block;
     bool Fetch(int64_t offset, size_t n, char* out);
+    // Opens the file again after Close; false when there is none or it cannot be.
+    bool Reopen();
     Block* Load(int64_t start);
+    // The block at start when it holds [offset, offset + n), else nullptr.
+    const char* InOneBlock(int64_t offset, size_t n);
 
     std::string path_;
     int64_t size_ = 0;
     std::unique_ptr<platform::ReadableFile> file_;
     std::unique_ptr<Block[]> blocks_;
     uint64_t clock_ = 0;
+    Block* last_ = nullptr;  // the block used last
 };
 
 }  // namespace qb::oe
