@@ -57,6 +57,20 @@ std::string BaseName(const std::string& native) {
     return slash == std::string::npos ? native : native.substr(slash + 1);
 }
 
+// Opens path for reading when it is a regular file (never a device, pipe or
+// folder, and without waiting on one); -1 otherwise. st gets its status.
+int OpenRegularFile(const std::string& path, struct stat& st) {
+    const std::string native = NativePath(path);
+    const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return -1;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 // A regular file open for pread.
 class PosixReadableFile final : public ReadableFile {
   public:
@@ -133,15 +147,10 @@ int64_t PosixFileSystem::FileSize(const std::string& path) {
 
 bool PosixFileSystem::ReadFile(const std::string& path, std::string& out) {
     out.clear();
-    const std::string native = NativePath(path);
-    const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat st;
+    const int fd = OpenRegularFile(path, st);
     if (fd < 0)
         return false;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return false;
-    }
     // Read the size found now; a file that grows meanwhile is read to its end.
     size_t have = 0;
     out.reserve(static_cast<size_t>(st.st_size));
@@ -244,15 +253,10 @@ bool PosixFileSystem::CreateFolder(const std::string& path) {
 }
 
 std::unique_ptr<ReadableFile> PosixFileSystem::OpenForReading(const std::string& path) {
-    const std::string native = NativePath(path);
-    const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat st;
+    const int fd = OpenRegularFile(path, st);
     if (fd < 0)
         return nullptr;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return nullptr;
-    }
     return std::make_unique<PosixReadableFile>(fd);
 }
 

@@ -154,9 +154,14 @@ bool CDbx::openFile(const std::string& sFileName, bool fRetrieveBody) {
         recordBudget_ = FileSize();
         bodyBudget_ = FileSize();
         const int32_t count = indexCount_;
+        // Room for the messages at once, as many as a file of real messages
+        // can hold (a message takes far more than 256 bytes with its body);
+        // a count that only a broken file gives lets the room grow as
+        // messages actually come.
         if (fileType_ == dbxTypeEmail)
             emails_.Reserve(static_cast<size_t>(emails_.Count()) +
-                            std::min(static_cast<size_t>(std::max(count, 0)), slots_.size()));
+                            std::min({static_cast<size_t>(std::max(count, 0)), slots_.size(),
+                                      static_cast<size_t>(FileSize() / 256)}));
         for (int32_t i = 0; i < count; ++i) {
             // Slots exist only when the walk could make them (a count the file
             // cannot hold gets none).

@@ -149,12 +149,8 @@ RunError CEmails::Invalid() const {
 }
 
 size_t CEmails::Find(const CollectionIndex& index) const {
-    if (index.IsPosition()) {
-        const int32_t p = index.Position();
-        if (p < 1 || p > Count())
-            throw RunError(err::kSubscript, collection_err::kSource, "Subscript out of range");
-        return static_cast<size_t>(p - 1);
-    }
+    if (index.IsPosition())
+        return collection_err::PositionIndex(index.Position(), Count());
     const std::string folded = text::Lower(index.Key());
     const uint32_t ref = folded.empty() ? kNone : FindKey(folded);
     if (ref != kNone) {
@@ -163,8 +159,7 @@ size_t CEmails::Find(const CollectionIndex& index) const {
                 return i;
         }
     }
-    throw RunError(err::kInvalidCall, collection_err::kSource,
-                   "Invalid procedure call or argument");
+    throw collection_err::InvalidArgument();
 }
 
 size_t CEmails::Place(const std::optional<CollectionIndex>& before,
