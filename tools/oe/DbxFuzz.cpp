@@ -35,8 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return true;
     }();
     (void)hooked;
-    auto write = [&path](const uint8_t* bytes, size_t n) {
-        FILE* f = std::fopen(path.c_str(), "wb");
+    auto write = [](const uint8_t* bytes, size_t n) {
+        FILE* f = std::fopen(input.path.c_str(), "wb");
         if (!f)
             return false;
         std::fwrite(bytes, 1, n, f);
