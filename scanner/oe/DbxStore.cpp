@@ -184,7 +184,7 @@ DbxStore::Block* DbxStore::Load(int64_t start) {
             victim = &b;
     }
     if (!victim->bytes)
-        victim->bytes = std::make_unique<char[]>(kBlockSize);
+        victim->bytes.reset(new char[kBlockSize]);  // filled by the read, never zeroed
     const int64_t want = std::min<int64_t>(kBlockSize, size_ - start);
     const int64_t got = file_->ReadAt(start, victim->bytes.get(), static_cast<size_t>(want));
     if (got < 0) {
