@@ -3,7 +3,9 @@
 // them to its own file system (posix: every "\" becomes "/").
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -22,6 +24,17 @@ enum class Durability {
     kSynced,      // on the disk, rename included, before the call returns
     kAtomicOnly,  // old or new content after a crash of the process; the
                   // system writes it back in its own time
+};
+
+// One file open for positioned reads (see FileSystem::OpenForReading). The
+// file is closed when the object goes.
+class ReadableFile {
+  public:
+    virtual ~ReadableFile() = default;
+    // Reads up to n bytes at offset into out and returns how many it read:
+    // n, fewer only where the file ends, 0 at or past its end; -1 on a read
+    // error or a negative offset.
+    virtual int64_t ReadAt(int64_t offset, char* out, size_t n) = 0;
 };
 
 class FileSystem {
@@ -69,6 +82,16 @@ class FileSystem {
 
     // Creates the folder and any missing parents. True when it exists afterwards.
     virtual bool CreateFolder(const std::string& path) = 0;
+
+    // Opens the file at path for positioned reads, for readers that need only
+    // parts of a large file; nullptr when it is no file or cannot be opened.
+    // Other programs may go on reading, writing, replacing and deleting the
+    // file while it is open; a read then sees whatever the file holds at that
+    // moment. The base offers no positioned reading.
+    virtual std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) {
+        (void)path;
+        return nullptr;
+    }
 };
 
 // An ordinary file: exists, is no folder, and has neither the hidden nor the

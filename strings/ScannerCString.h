@@ -2,7 +2,9 @@
 // Strings library's class but holding bytes (char) of the system code page,
 // so a store file loaded whole takes about its own size in memory.
 //
-// What the store reader uses:
+// The .dbx reader no longer loads store files through it (it reads them in
+// parts, see scanner/oe/DbxStore.h, and writes the same loader lines); the
+// members below keep their behaviour for any caller that loads a file whole:
 //   void loadBinary(const std::string& fileName);
 //       Windows-style path text. Empties the buffer, then, in order: a name
 //       ending in "\" stops silently; at trace level 8 writes

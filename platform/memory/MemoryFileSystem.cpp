@@ -1,5 +1,9 @@
 #include "platform/memory/MemoryFileSystem.h"
 
+#include <algorithm>
+#include <cstring>
+#include <functional>
+
 namespace qb::platform {
 
 std::string MemoryFileSystem::Key(std::string_view path) {
@@ -134,6 +138,42 @@ bool MemoryFileSystem::CreateFolder(const std::string& path) {
     folders_.insert(key);
     ++writeCount_;
     return true;
+}
+
+namespace {
+
+// Reads go to the file system's map at each call, so a test can change or
+// remove the file while it is open.
+class MemoryReadableFile final : public ReadableFile {
+  public:
+    using Lookup = std::function<const std::string*()>;
+    explicit MemoryReadableFile(Lookup lookup) : lookup_(std::move(lookup)) {}
+
+    int64_t ReadAt(int64_t offset, char* out, size_t n) override {
+        const std::string* content = lookup_();
+        if (content == nullptr || offset < 0)
+            return -1;
+        if (offset >= static_cast<int64_t>(content->size()))
+            return 0;
+        const size_t got = std::min(n, content->size() - static_cast<size_t>(offset));
+        std::memcpy(out, content->data() + offset, got);
+        return static_cast<int64_t>(got);
+    }
+
+  private:
+    Lookup lookup_;
+};
+
+}  // namespace
+
+std::unique_ptr<ReadableFile> MemoryFileSystem::OpenForReading(const std::string& path) {
+    const std::string key = Key(path);
+    if (files_.count(key) == 0)
+        return nullptr;
+    return std::make_unique<MemoryReadableFile>([this, key]() -> const std::string* {
+        auto it = files_.find(key);
+        return it == files_.end() ? nullptr : &it->second.content;
+    });
 }
 
 }  // namespace qb::platform

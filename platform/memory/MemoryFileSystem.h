@@ -47,6 +47,9 @@ class MemoryFileSystem final : public FileSystem {
     bool CopyFile(const std::string& from, const std::string& to) override;
     bool DeleteFile(const std::string& path) override;
     bool CreateFolder(const std::string& path) override;
+    // Reads see the file's content as it is at each read; a file that is
+    // gone meanwhile fails the read.
+    std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) override;
 
   private:
     struct File {

@@ -58,6 +58,51 @@ std::string BaseName(const std::string& native) {
     return slash == std::string::npos ? native : native.substr(slash + 1);
 }
 
+// Opens path for reading when it is a regular file (never a device, pipe or
+// folder, and without waiting on one); -1 otherwise. st gets its status.
+int OpenRegularFile(const std::string& path, struct stat& st) {
+    const std::string native = NativePath(path);
+    const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return -1;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// A regular file open for pread.
+class PosixReadableFile final : public ReadableFile {
+  public:
+    explicit PosixReadableFile(int fd) : fd_(fd) {}
+    ~PosixReadableFile() override { ::close(fd_); }
+    PosixReadableFile(const PosixReadableFile&) = delete;
+    PosixReadableFile& operator=(const PosixReadableFile&) = delete;
+
+    int64_t ReadAt(int64_t offset, char* out, size_t n) override {
+        if (offset < 0)
+            return -1;
+        size_t have = 0;
+        while (have < n) {
+            const ssize_t got = ::pread(fd_, out + have, n - have,
+                                        static_cast<off_t>(offset) + static_cast<off_t>(have));
+            if (got < 0) {
+                if (errno == EINTR)
+                    continue;
+                return -1;
+            }
+            if (got == 0)
+                break;
+            have += static_cast<size_t>(got);
+        }
+        return static_cast<int64_t>(have);
+    }
+
+  private:
+    int fd_;
+};
+
 std::string FolderOf(const std::string& native) {
     const size_t slash = native.find_last_of('/');
     if (slash == std::string::npos)
@@ -138,15 +183,10 @@ int64_t PosixFileSystem::FileSize(const std::string& path) {
 
 bool PosixFileSystem::ReadFile(const std::string& path, std::string& out) {
     out.clear();
-    const std::string native = NativePath(path);
-    const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat st;
+    const int fd = OpenRegularFile(path, st);
     if (fd < 0)
         return false;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return false;
-    }
     // Read the size found now; a file that grows meanwhile is read to its end.
     size_t have = 0;
     out.reserve(static_cast<size_t>(st.st_size));
@@ -274,6 +314,14 @@ bool PosixFileSystem::CreateFolder(const std::string& path) {
     }
     struct stat st;
     return ::stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::unique_ptr<ReadableFile> PosixFileSystem::OpenForReading(const std::string& path) {
+    struct stat st;
+    const int fd = OpenRegularFile(path, st);
+    if (fd < 0)
+        return nullptr;
+    return std::make_unique<PosixReadableFile>(fd);
 }
 
 }  // namespace qb::platform

@@ -30,15 +30,6 @@ constexpr int32_t kEntrySize = 12;
 constexpr int32_t kRecordHeaderSize = 12;
 constexpr int32_t kBlockHeaderSize = 16;
 
-uint32_t UWord(const std::string& s, size_t at) {
-    const auto* p = reinterpret_cast<const unsigned char*>(s.data()) + at;
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-int32_t Word(const std::string& s, size_t at) {
-    return static_cast<int32_t>(UWord(s, at));
-}
-
 int32_t Add(int32_t a, int32_t b) {
     int32_t r;
     if (__builtin_add_overflow(a, b, &r))
@@ -53,14 +44,10 @@ RunError Numbered(int32_t number) {
 RunError ReadOutside() {
     return RunError(dbx_err::kReadOutside, "CDbx", "Read outside the file");
 }
-RunError ValueOutside() {
-    return RunError(dbx_err::kValueOutside, "CDbx", "Value outside the record's data area");
-}
 
-// Ticks of 100 ns since 1601-01-01 UTC as "yyyy-mm-dd hh:mm:ss" (no
-// time-zone conversion). Values the system's conversion refuses (the top
-// bit set) give all fields 0.
-std::string DateText(uint64_t ticks) {
+}  // namespace
+
+std::string MailDateText(uint64_t ticks) {
     int64_t year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
     if (ticks <= 0x7FFFFFFFFFFFFFFFull) {
         const int64_t seconds = static_cast<int64_t>(ticks / 10000000ull);
@@ -109,69 +96,38 @@ std::string DateText(uint64_t ticks) {
     return text;
 }
 
-// The value readers over one record's data area.
-std::string getString(const std::string& data, int64_t at) {
-    if (at < 0 || at >= static_cast<int64_t>(data.size()))
-        return {};
-    const char* begin = data.data() + at;
-    const size_t room = data.size() - static_cast<size_t>(at);
-    const void* nul = std::memchr(begin, 0, room);
-    return std::string(begin, nul ? static_cast<const char*>(nul) - begin : room);
-}
-// A fixed-size value must lie wholly inside the data area; otherwise the
-// record fails, whether its first byte or only its end lies outside.
-void CheckInside(const std::string& data, int64_t at, int64_t size) {
-    if (at < 0 || at + size > static_cast<int64_t>(data.size()))
-        throw ValueOutside();
-}
-int32_t getByte(const std::string& data, int64_t at) {
-    CheckInside(data, at, 1);
-    return static_cast<unsigned char>(data[static_cast<size_t>(at)]);
-}
-int32_t getLong(const std::string& data, int64_t at) {
-    CheckInside(data, at, 4);
-    return Word(data, static_cast<size_t>(at));
-}
-std::string getDate(const std::string& data, int64_t at) {
-    CheckInside(data, at, 8);
-    const uint64_t low = UWord(data, static_cast<size_t>(at));
-    const uint64_t high = UWord(data, static_cast<size_t>(at) + 4);
-    return DateText(high << 32 | low);
-}
-
-}  // namespace
-
 CDbx::CDbx() = default;
 CDbx::~CDbx() = default;
 
-int64_t CDbx::FileSize() const {
-    return buffer_ ? buffer_->length() : 0;
-}
-
-bool CDbx::Read(int32_t pos, int32_t n, std::string& dst) {
+bool CDbx::Read(int32_t pos, int32_t n, std::string& scratch, std::string_view& bytes) {
     const int32_t first = Add(pos, 1);
     const int32_t last = Add(pos, n);
-    if (!buffer_)
+    if (!opened_)
         return false;
-    return buffer_->getBytes(first, last, dst);
+    return store_.Read(first, last, scratch, bytes);
 }
 
 bool CDbx::openFile(const std::string& sFileName, bool fRetrieveBody) {
+    // The file stays open only while the records are read.
+    struct Closing {
+        DbxStore& store;
+        ~Closing() { store.Close(); }
+    } closing{store_};
     try {
-        if (!buffer_)
-            buffer_ = std::make_unique<scanner::CString>();
-        buffer_->loadBinary(sFileName);
+        opened_ = true;
+        store_.Open(sFileName);
 
-        std::string signature;
-        if (!Read(0, 16, signature))
+        std::string_view signature;
+        if (!Read(0, 16, scratch_, signature))
             throw ReadOutside();
         if (Tracing()) {
             ConsoleLog("Len(signature) = " + std::to_string(signature.size()));
             ConsoleLog("sig(0) = " + std::to_string(static_cast<unsigned char>(signature[0])));
             ConsoleLog("Done with CopyMemory");
         }
-        const uint32_t w0 = UWord(signature, 0), w1 = UWord(signature, 4);
-        const uint32_t w2 = UWord(signature, 8), w3 = UWord(signature, 12);
+        const ByteSpan sig(signature);
+        const uint32_t w0 = sig.UWord(0), w1 = sig.UWord(4);
+        const uint32_t w2 = sig.UWord(8), w3 = sig.UWord(12);
         const bool tail = w2 == kSig2 && w3 == kSig3;
         if (w0 == kSig0 && w1 == kSigEmail1 && tail) {
             fileType_ = dbxTypeEmail;
@@ -198,21 +154,25 @@ bool CDbx::openFile(const std::string& sFileName, bool fRetrieveBody) {
         recordBudget_ = FileSize();
         bodyBudget_ = FileSize();
         const int32_t count = indexCount_;
+        // Room for the messages at once, as many as a file of real messages
+        // can hold (a message takes far more than 256 bytes with its body);
+        // a count that only a broken file gives lets the room grow as
+        // messages actually come.
         if (fileType_ == dbxTypeEmail)
             emails_.Reserve(static_cast<size_t>(emails_.Count()) +
-                            std::min(static_cast<size_t>(std::max(count, 0)), slots_.size()));
+                            std::min({static_cast<size_t>(std::max(count, 0)), slots_.size(),
+                                      static_cast<size_t>(FileSize() / 256)}));
         for (int32_t i = 0; i < count; ++i) {
             // Slots exist only when the walk could make them (a count the file
             // cannot hold gets none).
             if (static_cast<size_t>(i) >= slots_.size())
                 throw RunError(err::kSubscript, "CDbx", "Subscript out of range");
-            Item item = getItem(slots_[static_cast<size_t>(i)], fileType_, fRetrieveBody);
-            if (item.email)
-                emails_.Add(item.email, "M_" + std::to_string(item.email->Id()));
-            else if (item.folder)
-                folders_.Add(item.folder, "F_" + std::to_string(item.folder->Id()));
-            else
+            if (!getItem(slots_[static_cast<size_t>(i)], fileType_, fRetrieveBody))
                 throw RunError(itemFailure_, "CDbx", itemFailureText_);
+            if (fileType_ == dbxTypeEmail)
+                emails_.AddFields(mail_);
+            else
+                folders_.Add(folder_, "F_" + std::to_string(folder_->Id()));
         }
         errNo_ = 0;
         if (Tracing())
@@ -229,13 +189,13 @@ bool CDbx::getIndexes() {
     try {
         if (Tracing())
             ConsoleLog("getIndexes");
-        std::string word;
-        if (!Read(kRootOffset, 4, word))
+        std::string_view word;
+        if (!Read(kRootOffset, 4, scratch_, word))
             throw ReadOutside();
-        rootPointer_ = Word(word, 0);
-        if (!Read(kCountOffset, 4, word))
+        rootPointer_ = ByteSpan(word).Word(0);
+        if (!Read(kCountOffset, 4, scratch_, word))
             throw ReadOutside();
-        const int32_t count = Word(word, 0);
+        const int32_t count = ByteSpan(word).Word(0);
         indexCount_ = count;
         std::vector<int32_t>().swap(slots_);
         if (count < 0)
@@ -282,7 +242,7 @@ void CDbx::getIndexNode(int32_t root) {
     std::vector<Frame> stack;
     std::unordered_set<int32_t> open;
     int64_t budget = FileSize();
-    std::string bytes;
+    std::string_view bytes;
 
     // Reads the node header at pos and puts the node on the stack.
     auto enter = [&](int32_t pos) {
@@ -291,13 +251,14 @@ void CDbx::getIndexNode(int32_t root) {
             return;
         budget -= kNodeHeaderSize;
         try {
-            if (budget < 0 || !Read(pos, kNodeHeaderSize, bytes))
+            if (budget < 0 || !Read(pos, kNodeHeaderSize, scratch_, bytes))
                 return;
         } catch (const RunError&) {
             return;
         }
-        stack.push_back({pos, static_cast<unsigned char>(bytes[0x11]), -1, Word(bytes, 0x08),
-                         Word(bytes, 0x14)});
+        const ByteSpan header(bytes);
+        stack.push_back({pos, static_cast<int32_t>(header.Byte(0x11)), -1, header.Word(0x08),
+                         header.Word(0x14)});
         open.insert(pos);
     };
     auto leave = [&] {
@@ -324,7 +285,7 @@ void CDbx::getIndexNode(int32_t root) {
         try {
             const int32_t at = Add(Add(node.pos, kNodeHeaderSize), kEntrySize * k);
             budget -= kEntrySize;
-            read = budget >= 0 && Read(at, kEntrySize, bytes);
+            read = budget >= 0 && Read(at, kEntrySize, scratch_, bytes);
         } catch (const RunError&) {
             read = false;
         }
@@ -338,36 +299,46 @@ void CDbx::getIndexNode(int32_t root) {
             leave();
             continue;
         }
+        const ByteSpan entry(bytes);
         --indexCount_;
-        slots_[static_cast<size_t>(indexCount_)] = Word(bytes, 0);
-        if (Word(bytes, 8) > 0)
-            enter(Word(bytes, 4));
+        slots_[static_cast<size_t>(indexCount_)] = entry.Word(0);
+        if (entry.Word(8) > 0)
+            enter(entry.Word(4));
     }
 }
 
-// Reads the record at pos: a CEmail when fileKind is the message kind, a
-// CFolder otherwise. Nothing on failure, with the failure kept for openFile.
-CDbx::Item CDbx::getItem(int32_t pos, int32_t fileKind, bool fRetrieveBody) {
+// Reads the record at pos: a message into mail_ when fileKind is the message
+// kind, a CFolder into folder_ otherwise. False on failure, with the failure
+// kept for openFile.
+bool CDbx::getItem(int32_t pos, int32_t fileKind, bool fRetrieveBody) {
     errNo_ = 3;
-    Item item;
+    const bool email = fileKind == dbxTypeEmail;
     try {
-        if (fileKind == dbxTypeEmail)
-            item.email = std::make_shared<CEmail>();
+        if (email)
+            mail_ = MailFields();
         else
-            item.folder = std::make_shared<CFolder>();
+            folder_ = std::make_shared<CFolder>();
 
-        if (!Read(pos, kRecordHeaderSize, header_))
+        std::string_view bytes;
+        if (!Read(pos, kRecordHeaderSize, scratch_, bytes))
             throw Numbered(dbx_err::kBadHeader);
-        const int32_t length = Word(header_, 4);
-        const int32_t fields = static_cast<unsigned char>(header_[0x0A]);
+        const ByteSpan header(bytes);
+        const int32_t length = header.Word(4);
+        const int32_t fields = static_cast<int32_t>(header.Byte(0x0A));
         if (length < 0) {
             errNo_ = 7;
             throw Numbered(dbx_err::kBadData);
         }
-        data_.clear();
-        if (length > 0 && !Read(Add(pos, kRecordHeaderSize), length, data_)) {
+        bytes = {};
+        if (length > 0 && !Read(Add(pos, kRecordHeaderSize), length, scratch_, bytes)) {
             errNo_ = 7;
             throw Numbered(dbx_err::kBadData);
+        }
+        // The texts point into the data area until the message is stored;
+        // reading a body in between would overwrite the cache under them.
+        if (email && fRetrieveBody) {
+            data_.assign(bytes);
+            bytes = data_;
         }
         // Records of a well-formed file do not overlap, so together they never
         // hold more bytes than the file; slots that name the same bytes over
@@ -376,82 +347,83 @@ CDbx::Item CDbx::getItem(int32_t pos, int32_t fileKind, bool fRetrieveBody) {
         if (recordBudget_ < 0)
             throw RunError(dbx_err::kOverlap, "CDbx", "Records hold more bytes than the file");
 
-        if (item.email)
-            item.email->SetDataOffset(-1);
+        const ByteSpan data(bytes);
+        if (email)
+            mail_.dataOffset = -1;
         const int64_t values = 4 * static_cast<int64_t>(fields);
         for (int32_t k = 0; k < fields; ++k) {
             if (4 * k + 4 > length)
                 throw RunError(dbx_err::kValueOutside, "CDbx",
                                "Field entry outside the record's data area");
-            const size_t at = 4 * static_cast<size_t>(k);
-            const int32_t id = static_cast<unsigned char>(data_[at]);
-            const int32_t v = static_cast<int32_t>(UWord(data_, at) >> 8);
+            const uint32_t word = data.UWord(4 * k);
+            const int32_t id = static_cast<int32_t>(word & 0xFF);
+            const int32_t v = static_cast<int32_t>(word >> 8);
             const int64_t loc = values + v;
-            if (item.email) {
-                CEmail& m = *item.email;
+            if (email) {
+                MailFields& m = mail_;
                 switch (id) {
                     case 0x01:
-                        m.SetFlag(getByte(data_, loc));
+                        m.flag = static_cast<int32_t>(data.Byte(loc));
                         break;
                     case 0x04:
-                        m.SetDataOffset(getLong(data_, loc));
+                        m.dataOffset = data.Word(loc);
                         break;
                     case 0x05:
-                        m.SetOrigSubject(getString(data_, loc));
+                        m.text[MailFields::kOrigSubject] = data.String(loc);
                         break;
                     case 0x07:
-                        m.SetMessageID(getString(data_, loc));
+                        m.text[MailFields::kMessageID] = data.String(loc);
                         break;
                     case 0x08:
-                        m.SetSubject(getString(data_, loc));
+                        m.text[MailFields::kSubject] = data.String(loc);
                         break;
                     case 0x0A:
-                        m.SetParentMessageID(getString(data_, loc));
+                        m.text[MailFields::kParentMessageID] = data.String(loc);
                         break;
                     case 0x0C:
-                        m.SetFetchServer(getString(data_, loc));
+                        m.text[MailFields::kFetchServer] = data.String(loc);
                         break;
                     case 0x0D:
-                        m.SetSenderName(getString(data_, loc));
+                        m.text[MailFields::kSenderName] = data.String(loc);
                         break;
                     case 0x0E:
-                        m.SetSenderEMail(getString(data_, loc));
+                        m.text[MailFields::kSenderEMail] = data.String(loc);
                         break;
                     case 0x12:
-                        m.SetMailDate(getDate(data_, loc));
+                        m.date = data.Quad(loc);
                         break;
                     case 0x13:
-                        m.SetRecipientName(getString(data_, loc));
+                        m.text[MailFields::kRecipientName] = data.String(loc);
                         break;
                     case 0x14:
-                        m.SetRecipientEMail(getString(data_, loc));
+                        m.text[MailFields::kRecipientEMail] = data.String(loc);
                         break;
                     case 0x1A:
-                        m.Setaccountname(getString(data_, loc));
+                        m.text[MailFields::kAccountName] = data.String(loc);
                         break;
                     case 0x1B:
-                        m.SetAccountNumber(getString(data_, loc));
+                        m.text[MailFields::kAccountNumber] = data.String(loc);
                         break;
                     case 0x80:
-                        m.SetId(v);
+                        m.id = v;
                         break;
                     case 0x81:
-                        m.SetFlag(v);
+                        m.flag = v;
                         break;
                     case 0x84:
-                        m.SetDataOffset(v);
+                        m.dataOffset = v;
                         break;
                     default:
                         break;  // 0x02, 0x06, 0x09, 0x0B, 0x16, 0x1C, 0x90, 0x91 and the rest
                 }
             } else {
-                CFolder& f = *item.folder;
+                CFolder& f = *folder_;
                 switch (id) {
                     case 0x02:
-                        f.SetName(getString(data_, loc));
+                        f.SetName(std::string(data.String(loc)));
                         break;
                     case 0x03:
-                        f.SetFileName(getString(data_, loc));
+                        f.SetFileName(std::string(data.String(loc)));
                         break;
                     case 0x80:
                         f.SetId(v);
@@ -464,21 +436,26 @@ CDbx::Item CDbx::getItem(int32_t pos, int32_t fileKind, bool fRetrieveBody) {
                 }
             }
         }
-        if (item.email && fRetrieveBody)
-            item.email->SetBody(ReadBody(item.email->DataOffset(), bodyBudget_));
+        if (email && fRetrieveBody) {
+            body_ = ReadBody(mail_.dataOffset, bodyBudget_);
+            mail_.body = body_;
+        }
         errNo_ = 0;
-        return item;
+        return true;
     } catch (...) {
         const ErrorInfo info = DescribeCurrentException();
         itemFailure_ = info.number;
         itemFailureText_ = info.description;
-        return {};
+        return false;
     }
 }
 
 std::string CDbx::getBody(int32_t pos) {
     int64_t budget = FileSize();
-    return ReadBody(pos, budget);
+    std::string body = ReadBody(pos, budget);
+    // The file was opened again for this body only.
+    store_.Close();
+    return body;
 }
 
 // Follows the block chain from pos. The blocks of one body do not overlap in
@@ -488,25 +465,25 @@ std::string CDbx::getBody(int32_t pos) {
 std::string CDbx::ReadBody(int32_t pos, int64_t& budget) {
     errNo_ = 7;
     std::string body;
-    std::string block;
     try {
         while (pos != 0) {
-            if (!Read(pos, kBlockHeaderSize, header_))
+            std::string_view bytes;
+            if (!Read(pos, kBlockHeaderSize, scratch_, bytes))
                 return {};
-            const int32_t size = static_cast<int16_t>(
-                static_cast<uint16_t>(static_cast<unsigned char>(header_[8]) |
-                                      static_cast<unsigned char>(header_[9]) << 8));
+            const ByteSpan header(bytes);
+            const int32_t size = header.Short(8);
+            const int32_t next = header.Word(0x0C);
             if (size < 0)
                 return {};
             budget -= kBlockHeaderSize + size;
             if (budget < 0)
                 return {};
             if (size > 0) {
-                if (!Read(Add(pos, kBlockHeaderSize), size, block))
+                if (!Read(Add(pos, kBlockHeaderSize), size, scratch_, bytes))
                     return {};
-                body += block;
+                body += bytes;
             }
-            pos = Word(header_, 0x0C);
+            pos = next;
         }
     } catch (...) {
         return {};

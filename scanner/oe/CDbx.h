@@ -2,12 +2,14 @@
 // CEmail records in EMails, the folder file Folders.dbx CFolder records in
 // Folders. The reader only reads.
 //
-// The whole file is held in the scanner's CString buffer and every structure
-// is cut out of it with getBytes, whose positions are 1-based and inclusive:
-// the n bytes at file offset o are positions o + 1 .. o + n. Every read is
-// bounded by the buffer, and the walks are bounded by the file's size (see
-// the walk and body functions), so no input makes the reader loop, read
-// outside the file or hold much more memory than the file itself.
+// The file is not held: every structure is copied out of it with a
+// positioned read (DbxStore), whose positions are 1-based and inclusive: the
+// n bytes at file offset o are positions o + 1 .. o + n. Every read is
+// bounded by the file's size when it was opened, and the walks are bounded
+// by that size too (see the walk and body functions), so no input makes the
+// reader loop or read outside the file. Messages are kept compactly in
+// EMails (one entry per message, their texts in shared blocks); the file is
+// open only during openFile and getBody.
 #pragma once
 
 #include <cstdint>
@@ -17,10 +19,7 @@
 
 #include "scanner/oe/CEmails.h"
 #include "scanner/oe/CFolders.h"
-
-namespace qb::scanner {
-class CString;
-}
+#include "scanner/oe/DbxStore.h"
 
 namespace qb::oe {
 
@@ -74,24 +73,23 @@ class CDbx {
     std::string getBody(int32_t pos);
 
   private:
-    struct Failure;
-    struct Item {
-        std::shared_ptr<CEmail> email;
-        std::shared_ptr<CFolder> folder;
-    };
-
     bool getIndexes();
     void getIndexNode(int32_t pos);
-    Item getItem(int32_t pos, int32_t fileKind, bool fRetrieveBody);
+    // Reads the record at pos into mail_ (fileKind 0) or folder_; false on
+    // failure, with the failure kept for openFile.
+    bool getItem(int32_t pos, int32_t fileKind, bool fRetrieveBody);
     std::string ReadBody(int32_t pos, int64_t& budget);
 
-    // n bytes at file offset pos into dst, through the buffer's getBytes.
-    // False when they lie outside the file; raises on offset overflow.
-    bool Read(int32_t pos, int32_t n, std::string& dst);
-    int64_t FileSize() const;
+    // The n bytes at file offset pos, valid until the next Read (scratch
+    // holds them when the cache cannot). False when they lie outside the
+    // file or the file no longer holds them; raises on offset overflow.
+    bool Read(int32_t pos, int32_t n, std::string& scratch, std::string_view& bytes);
+    int64_t FileSize() const { return store_.Size(); }
 
     int32_t errNo_ = 0;
-    std::unique_ptr<scanner::CString> buffer_;
+    // Made a store by the first openFile.
+    bool opened_ = false;
+    DbxStore store_;
     std::string fileName_;
     int32_t fileType_ = dbxTypeEmail;
     int32_t rootPointer_ = 0;
@@ -100,9 +98,12 @@ class CDbx {
     CEmails emails_;
     CFolders folders_;
 
-    // Work areas reused across records.
-    std::string header_;
+    // Work areas reused across records: the record read last.
+    std::string scratch_;
     std::string data_;
+    std::string body_;
+    MailFields mail_;
+    std::shared_ptr<CFolder> folder_;
     // Bytes of records and of bodies still allowed in the current openFile.
     int64_t recordBudget_ = 0;
     int64_t bodyBudget_ = 0;

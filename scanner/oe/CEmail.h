@@ -1,13 +1,19 @@
 // One message of an Outlook Express mail folder, as the .dbx reader fills it.
 // A plain property holder: every property is a stored value with a getter and
 // a setter. Records are shared (std::shared_ptr) between the collection that
-// holds them and any caller that has taken them out.
+// holds them and any caller that has taken them out; the reader's own
+// messages are kept compactly in CEmails until a caller takes one out.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 namespace qb::oe {
+
+// MailDate's text of a FILETIME (ticks of 100 ns since 1601-01-01 UTC):
+// "yyyy-mm-dd hh:mm:ss", no time-zone conversion; a value the system's
+// conversion refuses (the top bit set) gives "0000-00-00 00:00:00".
+std::string MailDateText(uint64_t ticks);
 
 class CEmail {
   public:

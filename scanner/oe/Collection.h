@@ -25,6 +25,16 @@ namespace collection_err {
 constexpr int32_t kDuplicateKey =
     457;  // "This key is already associated with an element of this collection"
 constexpr char kSource[] = "Collection";
+
+inline RunError InvalidArgument() {
+    return RunError(err::kInvalidCall, kSource, "Invalid procedure call or argument");
+}
+// The 0-based index of 1-based position p among count elements, or raises.
+inline size_t PositionIndex(int32_t p, int32_t count) {
+    if (p < 1 || p > count)
+        throw RunError(err::kSubscript, kSource, "Subscript out of range");
+    return static_cast<size_t>(p - 1);
+}
 }  // namespace collection_err
 
 // A position (1-based) or a key: how an element is named.
@@ -96,7 +106,7 @@ class Collection {
         if (!index.IsPosition()) {
             auto it = byKey_.find(text::Lower(index.Key()));
             if (it == byKey_.end())
-                throw InvalidArgument();
+                throw collection_err::InvalidArgument();
             return it->second;
         }
         return entries_[Find(index)].item;
@@ -141,19 +151,10 @@ class Collection {
     const_iterator end() const { return const_iterator(entries_.end()); }
 
   private:
-    static RunError InvalidArgument() {
-        return RunError(err::kInvalidCall, collection_err::kSource,
-                        "Invalid procedure call or argument");
-    }
-
     // The 0-based index of the element named, or raises.
     size_t Find(const CollectionIndex& index) const {
-        if (index.IsPosition()) {
-            const int32_t p = index.Position();
-            if (p < 1 || p > Count())
-                throw RunError(err::kSubscript, collection_err::kSource, "Subscript out of range");
-            return static_cast<size_t>(p - 1);
-        }
+        if (index.IsPosition())
+            return collection_err::PositionIndex(index.Position(), Count());
         const std::string folded = text::Lower(index.Key());
         if (!folded.empty() && byKey_.count(folded)) {
             for (size_t i = 0; i < entries_.size(); ++i) {
@@ -161,7 +162,7 @@ class Collection {
                     return i;
             }
         }
-        throw InvalidArgument();
+        throw collection_err::InvalidArgument();
     }
 
     std::vector<Entry> entries_;

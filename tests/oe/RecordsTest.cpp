@@ -153,5 +153,70 @@ TEST(Collections, NewEnumIsASnapshotInCollectionOrder) {
     EXPECT_EQ(c.Count(), 0);
 }
 
+MailFields Stored(int32_t id, const char* sender) {
+    MailFields f;
+    f.id = id;
+    f.text[MailFields::kSenderEMail] = sender;
+    f.date = 0;
+    return f;
+}
+
+TEST(Collections, ReaderMessagesAndAddedRecordsShareKeysAndObjects) {
+    CEmails c;
+    c.AddFields(Stored(5, "a@example.com"));
+    EXPECT_EQ(Raised([&] { c.Add(Mail(9), "m_5"); }).Number(), 457);
+    c.Add(Mail(6), "M_6");
+    EXPECT_EQ(Raised([&] { c.AddFields(Stored(6, "b@example.com")); }).Number(), 457);
+    EXPECT_EQ(c.Count(), 2);
+    // "M_05" is written differently, so it is another key.
+    c.Add(Mail(7), "M_05");
+    EXPECT_EQ(c.item("m_05")->Id(), 7);
+    EXPECT_EQ(Ids(c), (std::vector<int32_t>{5, 6, 7}));
+
+    // The record taken out is the one the walk and every later item show.
+    std::shared_ptr<CEmail> taken = c.item("M_5");
+    EXPECT_EQ(taken, c.item(1));
+    EXPECT_EQ(taken->SenderEMail(), "a@example.com");
+    EXPECT_EQ(taken->MailDate(), "1601-01-01 00:00:00");
+    EXPECT_EQ(taken->DataOffset(), 0);
+    taken->SetSenderEMail("changed@example.com");
+    EXPECT_EQ((*c.begin())->SenderEMail(), "changed@example.com");
+    EXPECT_EQ(c.NewEnum().front(), taken);
+
+    // Removed, its key is free for a new message; the caller keeps the old one.
+    c.Remove("M_5");
+    c.AddFields(Stored(5, "a@example.com"));
+    EXPECT_EQ(c.item("M_5")->SenderEMail(), "a@example.com");
+    EXPECT_EQ(taken->SenderEMail(), "changed@example.com");
+    EXPECT_EQ(Ids(c), (std::vector<int32_t>{6, 7, 5}));
+    c.Clear();
+    EXPECT_EQ(c.Count(), 0);
+    c.AddFields(Stored(5, ""));
+    EXPECT_EQ(c.item("M_5")->SenderEMail(), "");
+}
+
+TEST(Collections, ManyReaderKeysResolveAfterRemovals) {
+    // Numbers that crowd together in the key table (neighbours, and
+    // multiples of powers of two) and removals in between.
+    std::vector<int32_t> ids;
+    for (int32_t i = 0; i < 3000; ++i)
+        ids.push_back(i);
+    for (int32_t i = 1; i < 3000; ++i)
+        ids.push_back(i << 12);
+    CEmails c;
+    for (int32_t id : ids)
+        c.AddFields(Stored(id, "s@example.com"));
+    for (size_t k = 0; k < ids.size(); k += 3)
+        c.Remove("M_" + std::to_string(ids[k]));
+    for (size_t k = 0; k < ids.size(); ++k) {
+        const std::string key = "M_" + std::to_string(ids[k]);
+        if (k % 3 == 0)
+            EXPECT_THROW(c.item(key), RunError) << key;
+        else
+            EXPECT_EQ(c.item(key)->Id(), ids[k]) << key;
+    }
+    EXPECT_EQ(c.Count(), static_cast<int32_t>(ids.size() - (ids.size() + 2) / 3));
+}
+
 }  // namespace
 }  // namespace qb::oe

@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
 
 #include "platform/FileSystem.h"
 #include "platform/Platform.h"
@@ -105,6 +108,53 @@ TEST(FileSystem, AppendCopyDeleteAndFolders) {
     EXPECT_FALSE(fs.AppendFile(dir / "a/b/c", "x"));
     EXPECT_FALSE(fs.CreateFolder(dir / "log/sub"));
     EXPECT_FALSE(fs.CreateFolder(""));
+}
+
+// Positioned reads of an open file see what the file holds at each read:
+// another program may cut it short or write it anew meanwhile.
+void CheckPositionedReads(FileSystem& fs, const std::string& path,
+                          const std::function<void(const std::string&)>& rewrite) {
+    rewrite("0123456789");
+    std::unique_ptr<ReadableFile> file = fs.OpenForReading(path);
+    ASSERT_NE(file, nullptr);
+    char buf[8] = {};
+    ASSERT_EQ(file->ReadAt(3, buf, 4), 4);
+    EXPECT_EQ(std::string(buf, 4), "3456");
+    ASSERT_EQ(file->ReadAt(8, buf, 4), 2) << "a read across the end stops there";
+    EXPECT_EQ(std::string(buf, 2), "89");
+    EXPECT_EQ(file->ReadAt(10, buf, 4), 0);
+    EXPECT_EQ(file->ReadAt(1000, buf, 4), 0);
+    EXPECT_EQ(file->ReadAt(-1, buf, 4), -1);
+    rewrite("abcde");
+    EXPECT_EQ(file->ReadAt(3, buf, 4), 2);
+    EXPECT_EQ(std::string(buf, 2), "de");
+    EXPECT_EQ(file->ReadAt(6, buf, 4), 0);
+    rewrite("ABCDEFGHIJKL");
+    ASSERT_EQ(file->ReadAt(8, buf, 4), 4);
+    EXPECT_EQ(std::string(buf, 4), "IJKL");
+}
+
+TEST(FileSystem, PositionedReadsOfAFileOthersChange) {
+    TempFolder dir;
+    FileSystem& fs = DefaultFileSystem();
+    CheckPositionedReads(fs, dir.WinPath() + "\\store.dbx",
+                         [&](const std::string& content) { dir.Write("store.dbx", content); });
+    EXPECT_EQ(fs.OpenForReading(dir / "missing"), nullptr);
+    EXPECT_EQ(fs.OpenForReading(dir.WinPath()), nullptr) << "a folder is never read";
+}
+
+TEST(MemoryFileSystem, PositionedReadsOfAFileOthersChange) {
+    MemoryFileSystem fs;
+    CheckPositionedReads(fs, "C:\\Store\\Inbox.dbx", [&](const std::string& content) {
+        fs.PutFile("C:\\Store\\Inbox.dbx", content);
+    });
+    std::unique_ptr<ReadableFile> file = fs.OpenForReading("C:/Store/Inbox.dbx");
+    ASSERT_NE(file, nullptr);
+    ASSERT_TRUE(fs.DeleteFile("C:\\Store\\Inbox.dbx"));
+    char buf[4];
+    EXPECT_EQ(file->ReadAt(0, buf, 4), -1) << "a file gone meanwhile fails the read";
+    EXPECT_EQ(fs.OpenForReading("C:\\Store\\Inbox.dbx"), nullptr);
+    EXPECT_EQ(fs.OpenForReading("C:\\Store"), nullptr);
 }
 
 TEST(MemoryFileSystem, BehavesLikeTheRealOneForTheBasics) {

@@ -1,5 +1,7 @@
 // libFuzzer target: any bytes as a .dbx file through openFile, with and
-// without bodies, at trace level 8 so every logging path runs too.
+// without bodies, at trace level 8 so every logging path runs too; then the
+// bodies again from the file cut short, as another program may leave it
+// between openFile and getBody.
 #include <unistd.h>
 
 #include <cstddef>
@@ -33,11 +35,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return true;
     }();
     (void)hooked;
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f)
+    auto write = [](const uint8_t* bytes, size_t n) {
+        FILE* f = std::fopen(input.path.c_str(), "wb");
+        if (!f)
+            return false;
+        std::fwrite(bytes, 1, n, f);
+        std::fclose(f);
+        return true;
+    };
+    if (!write(data, size))
         return 0;
-    std::fwrite(data, 1, size, f);
-    std::fclose(f);
 
     qb::oe::CDbx plain;
     plain.openFile(path, false);
@@ -52,5 +59,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     qb::oe::CDbx bodies;
     bodies.openFile(path, true);
     bodies.openFile(path, true);  // a second open on the same object adds to it
+
+    // The first few bodies once more, from the file cut to half its length.
+    if (write(data, size / 2)) {
+        bodies_read = 0;
+        for (const auto& m : plain.EMails()) {
+            if (++bodies_read > 8)
+                break;
+            (void)plain.getBody(m->DataOffset());
+        }
+    }
     return 0;
 }

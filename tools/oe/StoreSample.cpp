@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 #include "tests/support/dbx/DbxWriter.h"
@@ -42,7 +43,8 @@ std::string BodyText(size_t length, int32_t i) {
 
 }  // namespace
 
-void WriteMessageStore(const std::string& path, int32_t messages, int64_t targetBytes) {
+void WriteMessageStore(const std::string& path, int32_t messages, int64_t targetBytes,
+                       RecordLayout layout) {
     dbx::DbxWriter w(dbx::Kind::Message);
     // Bytes per message left for the body: the record, its index entry and
     // the block headers (16 bytes per 512 text bytes) come off the share.
@@ -53,10 +55,22 @@ void WriteMessageStore(const std::string& path, int32_t messages, int64_t target
     w.Reserve(static_cast<size_t>(targetBytes) + (1 << 20));
     std::vector<int32_t> records;
     records.reserve(static_cast<size_t>(messages));
-    for (int32_t i = 0; i < messages; ++i) {
-        dbx::Message m = SampleMessage(i);
-        m.body = BodyText(static_cast<size_t>(text), i);
-        records.push_back(w.AddMessage(m));
+    if (layout == RecordLayout::AmongBodies) {
+        for (int32_t i = 0; i < messages; ++i) {
+            dbx::Message m = SampleMessage(i);
+            m.body = BodyText(static_cast<size_t>(text), i);
+            records.push_back(w.AddMessage(m));
+        }
+    } else {
+        std::vector<int32_t> bodies;
+        bodies.reserve(static_cast<size_t>(messages));
+        for (int32_t i = 0; i < messages; ++i)
+            bodies.push_back(w.AddBody(BodyText(static_cast<size_t>(text), i)));
+        for (int32_t i = 0; i < messages; ++i) {
+            const int32_t body = bodies[static_cast<size_t>(i)];
+            records.push_back(w.AddRecord(dbx::MessageRecord(
+                SampleMessage(i), body != 0 ? std::optional<int32_t>(body) : std::nullopt)));
+        }
     }
     // Outlook Express keeps its trees flat: nodes of up to a few dozen entries.
     w.AddTree(records, {dbx::Shape::Balanced, 32, 1});

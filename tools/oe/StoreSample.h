@@ -8,9 +8,15 @@
 
 namespace qb::tools {
 
+// Where a generated message file keeps its records: each one right after its
+// body, scattered among the bodies, or all of them together after the
+// bodies, as Outlook Express's own files keep them.
+enum class RecordLayout { AmongBodies, Together };
+
 // A message file of `messages` records whose size comes to about
 // `targetBytes`, written to path.
-void WriteMessageStore(const std::string& path, int32_t messages, int64_t targetBytes);
+void WriteMessageStore(const std::string& path, int32_t messages, int64_t targetBytes,
+                       RecordLayout layout = RecordLayout::AmongBodies);
 
 // A small store in folder: Folders.dbx naming Inbox, Outbox, Sent Items,
 // Deleted Items, Drafts and the extra folders given, each kept in
