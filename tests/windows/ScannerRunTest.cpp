@@ -18,6 +18,9 @@
 #include "platform/win32/WinApi.h"
 #include "tests/windows/WindowsProcess.h"
 
+// After windows.h.
+#include <shlwapi.h>
+
 namespace qb::test {
 namespace {
 
@@ -95,8 +98,8 @@ class WindowsScannerRun : public ::testing::Test {
     }
 
     static void ClearRegistry() {
-        ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, kProductKey);
-        ::RegDeleteTreeA(HKEY_CURRENT_USER, "Identities");
+        ::SHDeleteKeyA(HKEY_LOCAL_MACHINE, kProductKey);
+        ::SHDeleteKeyA(HKEY_CURRENT_USER, "Identities");
     }
 
     std::string Store() const { return program.WinPath() + "\\store"; }
@@ -145,8 +148,16 @@ class WindowsScannerRun : public ::testing::Test {
     }
 
     int Run(const std::string& args = "") {
-        return RunProcess("\"" + program.WinPath() + "\\Gleanwick.exe\"" +
-                          (args.empty() ? "" : " " + args));
+        // Appended piece by piece: GCC 12 at -O3 warns (-Wrestrict) about a
+        // literal + std::string, wrongly (its bug 105651).
+        std::string command = "\"";
+        command += program.WinPath();
+        command += "\\Gleanwick.exe\"";
+        if (!args.empty()) {
+            command += ' ';
+            command += args;
+        }
+        return RunProcess(command);
     }
 
     std::string File(const std::string& name) const { return program.Read("conf/" + name); }
