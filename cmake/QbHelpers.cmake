@@ -69,14 +69,13 @@ function(qb_add_fuzzer name)
   endif()
 endfunction()
 
-# qb_add_version_resource(TARGET DESCRIPTION text): a VERSIONINFO resource
-# for a Windows program or library (company, product, the description, the
-# file's own name, and the project's version as file and product version,
-# always in four parts: 1.0 becomes 1.0.0.0).
-set(QB_COMPANY_NAME "Ferrowin")
-set(QB_PRODUCT_NAME "Quellbox")
-function(qb_add_version_resource target)
-  cmake_parse_arguments(ARG "" "DESCRIPTION" "" ${ARGN})
+# qb_four_part_version(OUT [SEPARATOR sep]): the project's version in four
+# parts, missing ones 0, joined by "." (or sep).
+function(qb_four_part_version out)
+  cmake_parse_arguments(ARG "" "SEPARATOR" "" ${ARGN})
+  if(NOT ARG_SEPARATOR)
+    set(ARG_SEPARATOR ".")
+  endif()
   set(parts)
   foreach(part MAJOR MINOR PATCH TWEAK)
     if("${PROJECT_VERSION_${part}}" STREQUAL "")
@@ -85,8 +84,20 @@ function(qb_add_version_resource target)
       list(APPEND parts ${PROJECT_VERSION_${part}})
     endif()
   endforeach()
-  list(JOIN parts "." QB_VI_VERSION)
-  list(JOIN parts "," QB_VI_NUMBERS)
+  list(JOIN parts "${ARG_SEPARATOR}" joined)
+  set(${out} ${joined} PARENT_SCOPE)
+endfunction()
+
+# qb_add_version_resource(TARGET DESCRIPTION text): a VERSIONINFO resource
+# for a Windows program or library (company, product, the description, the
+# file's own name, and the project's version as file and product version,
+# always in four parts: 1.0 becomes 1.0.0.0).
+set(QB_COMPANY_NAME "Ferrowin")
+set(QB_PRODUCT_NAME "Quellbox")
+function(qb_add_version_resource target)
+  cmake_parse_arguments(ARG "" "DESCRIPTION" "" ${ARGN})
+  qb_four_part_version(QB_VI_VERSION)
+  qb_four_part_version(QB_VI_NUMBERS SEPARATOR ",")
   get_target_property(type ${target} TYPE)
   if(type STREQUAL "EXECUTABLE")
     set(QB_VI_TYPE VFT_APP)
