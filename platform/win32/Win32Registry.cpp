@@ -1,6 +1,7 @@
 // The registry of Windows, over the ANSI functions of advapi32 and, for
 // deleting a key with its subkeys, SHDeleteKeyA of shlwapi (loaded at run
-// time, as the library may be missing on old systems).
+// time, as the library may be missing on old systems). A 64-bit build sees
+// HKEY_LOCAL_MACHINE as 32-bit programs do (ViewFlag).
 #include <windows.h>
 
 #include <string>
@@ -29,6 +30,22 @@ HKEY RootKey(uint32_t root) {
 
 using SHDeleteKeyFunction = DWORD(WINAPI*)(HKEY, LPCSTR);
 
+// The rest of the product is made of 32-bit programs, which 64-bit Windows
+// shows the 32-bit view of HKEY_LOCAL_MACHINE\Software. A 64-bit build opens
+// every key below HKEY_LOCAL_MACHINE in that view too, so that both builds
+// read and write one set of switches and counters and read the system's keys
+// as the 32-bit build would. (Keys opened relative to such a key stay in its
+// view; the keys read under HKEY_CURRENT_USER have one view.) 32-bit Windows has no
+// views; a 32-bit build asks for none, as Windows 2000 does not know the flag.
+DWORD ViewFlag(uint32_t root) {
+#if defined(_WIN64)
+    return root == reg::kLocalMachine ? KEY_WOW64_32KEY : 0;
+#else
+    (void)root;
+    return 0;
+#endif
+}
+
 class Win32Registry final : public Registry {
   public:
     long CreateKey(uint32_t root, const std::string& path, uint32_t access, Key& key) override {
@@ -36,7 +53,7 @@ class Win32Registry final : public Registry {
         DWORD disposition = 0;
         const LONG rc =
             ::RegCreateKeyExA(RootKey(root), path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                              access, nullptr, &opened, &disposition);
+                              access | ViewFlag(root), nullptr, &opened, &disposition);
         key = rc == ERROR_SUCCESS ? FromHkey(opened) : 0;
         return rc;
     }

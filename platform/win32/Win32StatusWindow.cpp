@@ -2,6 +2,8 @@
 
 #include "platform/Platform.h"
 #include "platform/win32/WinApi.h"
+// After windows.h.
+#include <commctrl.h>
 
 namespace qb::platform {
 
@@ -19,6 +21,19 @@ constexpr int kOkLeft = 1560, kOkTop = 2280, kOkWidth = 1575, kOkHeight = 375;
 
 int TwipsToPixels(int twips, int dpi) {
     return ::MulDiv(twips, dpi, 1440);
+}
+
+// Loads the common controls, so that under the program's manifest (which
+// asks for common controls 6) the list box and button are drawn in the
+// system's current visual style. Version 6 registers the standard classes
+// for that; an older comctl32 (no manifest in force) does not know the flag,
+// and then the classic initialisation is enough.
+void InitControls() {
+    INITCOMMONCONTROLSEX init{};
+    init.dwSize = sizeof init;
+    init.dwICC = ICC_STANDARD_CLASSES;
+    if (!::InitCommonControlsEx(&init))
+        ::InitCommonControls();
 }
 
 }  // namespace
@@ -108,6 +123,7 @@ void Win32StatusWindow::Show() {
         state_ = new State;
     if (state_->window)
         return;
+    InitControls();
     HINSTANCE instance = ::GetModuleHandleA(nullptr);
     HICON icon = ::LoadIconA(instance, MAKEINTRESOURCEA(iconResource_));
     if (!icon)

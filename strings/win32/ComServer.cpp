@@ -7,6 +7,7 @@
 #include <objbase.h>
 #include <oleauto.h>
 #include <olectl.h>
+#include <shlwapi.h>
 #include <windows.h>
 
 #include <atomic>
@@ -602,9 +603,10 @@ extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() {
     const SYSKIND kind = SYS_WIN32;
 #endif
     ::UnRegisterTypeLib(kLibraryId, 1, 0, LOCALE_NEUTRAL, kind);
-    ::RegDeleteTreeA(HKEY_CLASSES_ROOT, (std::string("CLSID\\") + kClsid).c_str());
-    ::RegDeleteKeyA(HKEY_CLASSES_ROOT, (std::string("CLSID\\") + kClsid).c_str());
-    ::RegDeleteTreeA(HKEY_CLASSES_ROOT, kProgId);
-    ::RegDeleteKeyA(HKEY_CLASSES_ROOT, kProgId);
+    // SHDeleteKeyA deletes a key with all its subkeys on every system from
+    // Windows 98 and NT 4 with Internet Explorer 4 on (RegDeleteTree came
+    // with Vista).
+    ::SHDeleteKeyA(HKEY_CLASSES_ROOT, (std::string("CLSID\\") + kClsid).c_str());
+    ::SHDeleteKeyA(HKEY_CLASSES_ROOT, kProgId);
     return S_OK;
 }

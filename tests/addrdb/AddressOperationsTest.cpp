@@ -145,7 +145,10 @@ TEST(AddrDbOperations, ScoresAreLimitedTo100AndTheHistoryKeepsTheNewestTwenty) {
     std::string expected = "a 20 0";
     for (uint32_t i = 1; i <= 20; ++i) {
         db.Score("a", i);
-        expected += " " + std::to_string(i);
+        // Appended in two steps: GCC 12 at -O3 warns (-Wrestrict) about
+        // " " + std::to_string(i), wrongly (its bug 105651).
+        expected += ' ';
+        expected += std::to_string(i);
     }
     ASSERT_EQ(db.Save(), 1);
     EXPECT_EQ(LineOf(dir.Read(kFile), "new"), "new 1 0 100");

@@ -1,11 +1,15 @@
 // The Windows registry service against the system's own registry (Wine's in
-// the cross build's test runs), in a scratch key below HKEY_CURRENT_USER.
+// the cross build's test runs), in a scratch key below HKEY_CURRENT_USER (and
+// one below HKEY_LOCAL_MACHINE for its registry view).
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "platform/Platform.h"
 #include "platform/Registry.h"
+
+// Last: windows.h defines names the other headers use.
+#include "platform/win32/WinApi.h"
 
 namespace qb::platform {
 namespace {
@@ -101,6 +105,81 @@ TEST_F(Win32RegistryTest, ReadOnlyKeysRefuseChanges) {
     ASSERT_EQ(reg.CreateKey(reg::kCurrentUser, kScratch, reg::kKeyRead, key), reg::kOk);
     EXPECT_EQ(reg.SetValue(key, "v", reg::kSz, std::string("x\0", 2)), reg::kAccessDenied);
     reg.CloseKey(key);
+}
+
+// A key below HKEY_LOCAL_MACHINE\Software in one registry view, made by the
+// system's functions themselves; removed again at the end.
+class RawMachineKey {
+  public:
+    static constexpr char kName[] = "Quellbox Test View";
+
+    explicit RawMachineKey(REGSAM view) : view_(view) {
+        Remove();
+        ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, (std::string("Software\\") + kName).c_str(), 0,
+                          nullptr, 0, KEY_ALL_ACCESS | view_, nullptr, &key_, nullptr);
+    }
+    ~RawMachineKey() {
+        if (key_)
+            ::RegCloseKey(key_);
+        Remove();
+    }
+    HKEY get() const { return key_; }
+
+    // The DWORD value of that name, or -1 when there is none.
+    int64_t Dword(const char* name) const {
+        DWORD value = 0, size = sizeof value, type = 0;
+        const LONG rc =
+            ::RegQueryValueExA(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+        return rc == ERROR_SUCCESS && type == REG_DWORD ? static_cast<int64_t>(value) : -1;
+    }
+
+  private:
+    void Remove() const {
+        HKEY software;
+        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_ALL_ACCESS | view_, &software) ==
+            ERROR_SUCCESS) {
+            ::RegDeleteKeyA(software, kName);
+            ::RegCloseKey(software);
+        }
+    }
+
+    REGSAM view_;
+    HKEY key_ = nullptr;
+};
+
+// Both builds see HKEY_LOCAL_MACHINE as the product's 32-bit programs do: a
+// value only in the 32-bit view is read, a value written goes there, and in
+// the 64-bit build the 64-bit view is left alone.
+TEST(Win32RegistryViewTest, LocalMachineIsThe32BitProgramsView) {
+    RawMachineKey view32(KEY_WOW64_32KEY);
+    ASSERT_NE(view32.get(), nullptr);
+#if defined(_WIN64)
+    RawMachineKey view64(KEY_WOW64_64KEY);
+    ASSERT_NE(view64.get(), nullptr);
+    ASSERT_EQ(::RegSetValueExA(view64.get(), "which", 0, REG_SZ,
+                               reinterpret_cast<const BYTE*>("64-bit"), 7),
+              ERROR_SUCCESS);
+#endif
+    ASSERT_EQ(::RegSetValueExA(view32.get(), "which", 0, REG_SZ,
+                               reinterpret_cast<const BYTE*>("32-bit"), 7),
+              ERROR_SUCCESS);
+
+    Registry& reg = DefaultRegistry();
+    Registry::Key key = 0;
+    ASSERT_EQ(reg.CreateKey(reg::kLocalMachine, std::string("Software\\") + RawMachineKey::kName,
+                            reg::kKeyRead | reg::kKeyWrite, key),
+              reg::kOk);
+    uint32_t type = 0;
+    std::string data;
+    ASSERT_EQ(reg.QueryValue(key, "which", type, data), reg::kOk);
+    EXPECT_EQ(data, std::string("32-bit\0", 7));
+    EXPECT_EQ(reg.SetValue(key, "counter", reg::kDword, std::string("\x07\0\0\0", 4)), reg::kOk);
+    reg.CloseKey(key);
+
+    EXPECT_EQ(view32.Dword("counter"), 7);
+#if defined(_WIN64)
+    EXPECT_EQ(view64.Dword("counter"), -1) << "nothing is written into the 64-bit view";
+#endif
 }
 
 }  // namespace

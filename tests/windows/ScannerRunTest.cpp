@@ -18,6 +18,9 @@
 #include "platform/win32/WinApi.h"
 #include "tests/windows/WindowsProcess.h"
 
+// After windows.h.
+#include <shlwapi.h>
+
 namespace qb::test {
 namespace {
 
@@ -95,8 +98,15 @@ class WindowsScannerRun : public ::testing::Test {
     }
 
     static void ClearRegistry() {
-        ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, kProductKey);
-        ::RegDeleteTreeA(HKEY_CURRENT_USER, "Identities");
+        for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+            HKEY software;
+            if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_ALL_ACCESS | view,
+                                &software) == ERROR_SUCCESS) {
+                ::SHDeleteKeyA(software, "Ferrowin Tessaly Desktop Client");
+                ::RegCloseKey(software);
+            }
+        }
+        ::SHDeleteKeyA(HKEY_CURRENT_USER, "Identities");
     }
 
     std::string Store() const { return program.WinPath() + "\\store"; }
@@ -120,7 +130,9 @@ class WindowsScannerRun : public ::testing::Test {
             reg += RegString(name) + "=" + value + "\r\n";
         reg += "\r\n";
         program.Write("seed.reg", reg);
-        ASSERT_EQ(RunProcess("reg import \"" + program.WinPath() + "\\seed.reg\""), 0);
+        // Into the registry view of 32-bit programs, which the scanner uses
+        // in both builds.
+        ASSERT_EQ(RunProcess("reg import \"" + program.WinPath() + "\\seed.reg\" /reg:32"), 0);
     }
 
     void StandardStore() {
@@ -145,8 +157,16 @@ class WindowsScannerRun : public ::testing::Test {
     }
 
     int Run(const std::string& args = "") {
-        return RunProcess("\"" + program.WinPath() + "\\Gleanwick.exe\"" +
-                          (args.empty() ? "" : " " + args));
+        // Appended piece by piece: GCC 12 at -O3 warns (-Wrestrict) about a
+        // literal + std::string, wrongly (its bug 105651).
+        std::string command = "\"";
+        command += program.WinPath();
+        command += "\\Gleanwick.exe\"";
+        if (!args.empty()) {
+            command += ' ';
+            command += args;
+        }
+        return RunProcess(command);
     }
 
     std::string File(const std::string& name) const { return program.Read("conf/" + name); }
@@ -166,13 +186,15 @@ class WindowsScannerRun : public ::testing::Test {
         return records;
     }
 
-    // A DWORD of the product's key, or -1 when there is none.
-    static int64_t Counter(const char* name) {
+    // A DWORD of the product's key in the registry view given (the 32-bit
+    // programs' view unless told), or -1 when there is none.
+    static int64_t Counter(const char* name, REGSAM view = KEY_WOW64_32KEY) {
         DWORD value = 0;
         DWORD size = sizeof value;
         DWORD type = 0;
         HKEY key;
-        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ | view, &key) !=
+            ERROR_SUCCESS)
             return -1;
         const LONG rc =
             ::RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
@@ -259,6 +281,34 @@ TEST_F(WindowsScannerRun, TracesTheWindowsStoreRootAndHonoursTheScanLimit) {
     EXPECT_TRUE(overflow) << "a scan limit of 2048 megabytes overflows";
     EXPECT_EQ(File("oesent"), "<missing>") << "OEScanSent 0 turns the Sent Items scan off";
     EXPECT_EQ(Database().at("alice@example.com").from, 1u);
+}
+
+// The scanner reads its switches from the product's key as the product's
+// 32-bit programs see it and writes its counters there; in the 64-bit build
+// a contrary value in the 64-bit view changes nothing and gets no counter.
+TEST_F(WindowsScannerRun, SharesTheProductKeyWithThe32BitPrograms) {
+    StandardStore();
+    program.Write("conf/quellbox.conf", "oe_approve_folder=Good Mail\r\n");
+    SeedRegistry({}, {{"OEScanSent", "dword:00000000"}});
+#if defined(_WIN64)
+    HKEY native;
+    ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0,
+                                KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &native, nullptr),
+              ERROR_SUCCESS);
+    const DWORD on = 1;
+    ASSERT_EQ(::RegSetValueExA(native, "OEScanSent", 0, REG_DWORD,
+                               reinterpret_cast<const BYTE*>(&on), sizeof on),
+              ERROR_SUCCESS);
+    ::RegCloseKey(native);
+#endif
+    ASSERT_EQ(Run(), 0);
+    EXPECT_EQ(File("oesent"), "<missing>") << "OEScanSent 0 of the 32-bit view is in force";
+    EXPECT_EQ(File("approvedsenders"), "friend@good.org\r\npal@good.org\r\n");
+    EXPECT_EQ(Counter("oe_scan_approve"), 2);
+#if defined(_WIN64)
+    EXPECT_EQ(Counter("oe_scan_approve", KEY_WOW64_64KEY), -1);
+    EXPECT_EQ(Counter("OEScanSent", KEY_WOW64_64KEY), 1) << "the other view stays as it was";
+#endif
 }
 
 TEST_F(WindowsScannerRun, WithoutTheAddressLibraryTheRunEndsOnMainsErrorPath) {
