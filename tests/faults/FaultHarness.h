@@ -68,8 +68,8 @@ inline int SentCount(int generation) {
 inline void WriteGeneration(Scenario& s, int generation) {
     std::vector<dbx::Message> inbox, sent, good, junk;
     for (int k = 0; k < kInbox + generation * kInboxStep; ++k)
-        inbox.push_back(From(k + 1, "s" + std::to_string(k) + "@in" + std::to_string(k % 9) +
-                                        ".example"));
+        inbox.push_back(
+            From(k + 1, "s" + std::to_string(k) + "@in" + std::to_string(k % 9) + ".example"));
     for (int id = 1; id <= SentCount(generation); ++id) {
         const auto r = Recipients(id);
         sent.push_back(To(id, r[0] + ";" + r[1]));
@@ -87,9 +87,9 @@ inline void WriteGeneration(Scenario& s, int generation) {
 // ---- product files ----
 
 inline const std::vector<std::string>& ProductFiles() {
-    static const std::vector<std::string> files = {
-        "conf/approvedsenders", "conf/blockedsenders", "conf/oesas",
-        "conf/oesbs",           "conf/oesent",         "conf/quellboxaddr.bin"};
+    static const std::vector<std::string> files = {"conf/approvedsenders", "conf/blockedsenders",
+                                                   "conf/oesas",           "conf/oesbs",
+                                                   "conf/oesent",          "conf/quellboxaddr.bin"};
     return files;
 }
 inline constexpr const char* kMissing = "<missing>";
@@ -178,8 +178,8 @@ inline SentState ParseSent(const std::string& text) {
     s.whole = lines.whole;
     long last = 0;
     for (const std::string& l : lines.lines) {
-        const bool number = !l.empty() && l.find_first_not_of("0123456789") == std::string::npos &&
-                            l.size() < 10;
+        const bool number =
+            !l.empty() && l.find_first_not_of("0123456789") == std::string::npos && l.size() < 10;
         const long id = number ? std::stol(l) : -1;
         s.whole = s.whole && number && id > last;
         last = id;
@@ -317,16 +317,15 @@ class Campaign {
 // the user's own list entries are there, every harvested address on a target
 // list is in its state file, no Sent Items message is recorded whose
 // to-counts the database on disk lacks, and the registry file changed at
-// at most in the scan values (or as a whole run changes it). pre is the state before the faulty run, ref the
-// state an uninterrupted run leaves.
+// at most in the scan values (or as a whole run changes it). pre is the state before the faulty
+// run, ref the state an uninterrupted run leaves.
 inline void CheckAfterFault(const Snapshot& pre, const Snapshot& now, const Snapshot& ref,
                             const std::string& label, Findings& found) {
-    for (const char* list : {"conf/approvedsenders", "conf/blockedsenders", "conf/oesas",
-                             "conf/oesbs"}) {
+    for (const char* list :
+         {"conf/approvedsenders", "conf/blockedsenders", "conf/oesas", "conf/oesbs"}) {
         const std::string& text = now.files.at(list);
         const bool lost = text == kMissing && pre.files.at(list) != kMissing;
-        found.Add("torn or lost product file", !ParseList(text).whole || lost,
-                  label + ": " + list);
+        found.Add("torn or lost product file", !ParseList(text).whole || lost, label + ": " + list);
     }
     const List approved = ParseList(now.files.at("conf/approvedsenders"));
     const List blocked = ParseList(now.files.at("conf/blockedsenders"));
@@ -398,10 +397,10 @@ inline void CheckAfterFault(const Snapshot& pre, const Snapshot& now, const Snap
               label);
 
     const std::string registry = WithoutScanValues(now.registry);
-    found.Add("registry file torn or changed beyond the scan values",
-              registry != WithoutScanValues(pre.registry) &&
-                  registry != WithoutScanValues(ref.registry),
-              label);
+    found.Add(
+        "registry file torn or changed beyond the scan values",
+        registry != WithoutScanValues(pre.registry) && registry != WithoutScanValues(ref.registry),
+        label);
 }
 
 // After the run that follows a fault: the same files as an uninterrupted
@@ -446,13 +445,14 @@ inline bool CheckRecovered(const Snapshot& now, const Snapshot& ref,
     return same;
 }
 
-// Names in now that neither the folder before nor an uninterrupted run has.
+// Names in now that neither the folder before nor an uninterrupted run has
+// (the console log aside: a run that repairs something may say so).
 inline std::set<std::string> Leftovers(const std::set<std::string>& now,
                                        const std::set<std::string>& before,
                                        const std::set<std::string>& uninterrupted) {
     std::set<std::string> extra;
     for (const std::string& n : now) {
-        if (!before.count(n) && !uninterrupted.count(n))
+        if (!before.count(n) && !uninterrupted.count(n) && n != "console.txt")
             extra.insert(n);
     }
     return extra;

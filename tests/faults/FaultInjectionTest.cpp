@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -18,8 +19,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 std::string Ms(Clock::duration d) {
-    return std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(d).count()) +
-           " ms";
+    return std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(d).count()) + " ms";
 }
 
 int DevNull() {
@@ -79,7 +79,8 @@ TEST(FaultInjection, KilledRunsLoseNothingAndTheNextRunCatchesUp) {
         CheckAfterFault(pre, Take(pair.victim.Program()), ref, label, found);
 
         const RunResult recovery = pair.victim.Run();
-        found.Add("run after a kill failed", recovery.exitCode != 0, label + ": " + recovery.output);
+        found.Add("run after a kill failed", recovery.exitCode != 0,
+                  label + ": " + recovery.output);
         const std::set<std::string> extra =
             Leftovers(Names(pair.victim.Program()), namesBefore, Names(pair.reference.Program()));
         if (!CheckRecovered(Take(pair.victim.Program()), ref, extra, label, found)) {
@@ -96,18 +97,41 @@ TEST(FaultInjection, KilledRunsLoseNothingAndTheNextRunCatchesUp) {
 // ignored, so the write returns an error) as on a full disk.
 void LimitFileSize(rlim_t bytes) {
     ::signal(SIGXFSZ, SIG_IGN);
-    const struct rlimit limit{bytes, bytes};
+    const struct rlimit limit { bytes, bytes };
     ::setrlimit(RLIMIT_FSIZE, &limit);
 }
 
+// A small tmpfs mounted on a folder while the object lives (root only, where
+// mounting is allowed): a write beyond its size fails for want of space.
+class SmallFileSystem {
+  public:
+    SmallFileSystem(std::string dir, size_t bytes) : dir_(std::move(dir)) {
+        const std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
+        mounted_ =
+            ::geteuid() == 0 && ::mount("tmpfs", dir_.c_str(), "tmpfs", 0, options.c_str()) == 0;
+    }
+    ~SmallFileSystem() { Unmount(); }
+    bool Mounted() const { return mounted_; }
+    void Unmount() {
+        if (mounted_)
+            ::umount2(dir_.c_str(), MNT_DETACH);
+        mounted_ = false;
+    }
+
+  private:
+    std::string dir_;
+    bool mounted_ = false;
+};
+
+size_t Pages(size_t bytes) {
+    return (bytes + 4095) / 4096 * 4096;
+}
+
 TEST(FaultInjection, FullDiskFailsLoudlyAndTheNextRunCatchesUp) {
-    Findings found("full disk (file size limit on the scanner)");
-    struct Case {
-        const char* name;
-        bool onlyDatabase;  // limit between the lists' and the database's size
-    };
-    for (const Case c : {Case{"database too large", true}, Case{"every file too large", false}}) {
-        SCOPED_TRACE(c.name);
+    Findings found("full disk");
+    enum class Kind { DatabaseOverLimit, EveryFileOverLimit, SmallFileSystem };
+    for (const Kind kind :
+         {Kind::DatabaseOverLimit, Kind::EveryFileOverLimit, Kind::SmallFileSystem}) {
         Pair pair;
         pair.Generation(1);
         ASSERT_EQ(pair.victim.Run().exitCode, 0);
@@ -117,30 +141,59 @@ TEST(FaultInjection, FullDiskFailsLoudlyAndTheNextRunCatchesUp) {
         const Snapshot pre = Take(pair.victim.Program());
         const Snapshot ref = Take(pair.reference.Program());
         const std::set<std::string> namesBefore = Names(pair.victim.Program());
-        size_t largestList = 0;
-        for (const auto& [name, content] : ref.files) {
+        size_t largestList = 0,
+               used = Pages(pair.victim.Program().Read("conf/quellbox.conf").size());
+        for (const auto& [name, content] : pre.files) {
+            if (name != "conf/quellbox.conf" && content != kMissing)
+                used += Pages(content.size());
             if (name != "conf/quellboxaddr.bin")
-                largestList = std::max(largestList, content.size());
+                largestList = std::max(largestList, ref.files.at(name).size());
         }
         const size_t dbSize = ref.files.at("conf/quellboxaddr.bin").size();
-        const rlim_t limit = c.onlyDatabase ? dbSize / 2 : 200;
+        // Room for the lists' rewrites, not for a second copy of the database.
         ASSERT_LT(largestList, dbSize / 2) << "the database must be the one file over the limit";
+
+        std::string label;
+        std::function<void()> inChild;
+        const std::string conf = pair.victim.Program() / "conf";
+        SmallFileSystem disk(conf, used + 3 * 4096);
+        if (kind == Kind::SmallFileSystem) {
+            if (!disk.Mounted()) {
+                std::cout << "[faults] no small file system case: mounting needs root" << std::endl;
+                continue;
+            }
+            label = "conf on a file system " + std::to_string(used / 4096 + 3) +
+                    " pages large with " + std::to_string(used / 4096) + " used";
+            pair.victim.Program().Write("conf/quellbox.conf",
+                                        pair.reference.Program().Read("conf/quellbox.conf"));
+            Restore(pair.victim.Program(), pre);
+        } else {
+            disk.Unmount();
+            const rlim_t limit = kind == Kind::DatabaseOverLimit ? dbSize / 2 : 200;
+            label = "file size limit " + std::to_string(limit);
+            inChild = [limit] { LimitFileSize(limit); };
+        }
 
         const size_t consoleBefore = pair.victim.Console().size();
         const RunResult run = pair.victim.Program().Run({}, pair.victim.RunEnvironment(),
-                                                        std::chrono::seconds(300),
-                                                        [limit] { LimitFileSize(limit); });
+                                                        std::chrono::seconds(300), inChild);
         found.Ran("runs on a full disk");
-        const std::string label = std::string(c.name) + " (limit " + std::to_string(limit) + ")";
-        CheckAfterFault(pre, Take(pair.victim.Program()), ref, label, found);
-        if (c.onlyDatabase) {
+        const Snapshot after = Take(pair.victim.Program());
+        std::set<std::string> names = Names(pair.victim.Program());
+        if (disk.Mounted()) {
+            disk.Unmount();
+            Restore(pair.victim.Program(), after);  // back on the folder under it
+        }
+        CheckAfterFault(pre, after, ref, label, found);
+        if (kind != Kind::EveryFileOverLimit) {
             found.Add("failed database save not reported on the console",
                       pair.victim.Console().size() == consoleBefore, label + ": " + run.output);
         }
         const RunResult recovery = pair.victim.Run();
         found.Add("run after a full disk failed", recovery.exitCode != 0, label);
+        names.merge(Names(pair.victim.Program()));
         const std::set<std::string> extra =
-            Leftovers(Names(pair.victim.Program()), namesBefore, Names(pair.reference.Program()));
+            Leftovers(names, namesBefore, Names(pair.reference.Program()));
         CheckRecovered(Take(pair.victim.Program()), ref, extra, label, found);
     }
     found.Conclude(0);
@@ -211,7 +264,8 @@ TEST(FaultInjection, UnreadableProductFilesAreNeverReplaced) {
         found.Add("unreadable file replaced", s.Program().Read(file) != before, file);
         found.Add("unreadable file not reported on the console",
                   s.Console().size() == consoleBefore, file + ": " + run.output);
-        found.Add("run with an unreadable file failed", run.exitCode != 0, file + ": " + run.output);
+        found.Add("run with an unreadable file failed", run.exitCode != 0,
+                  file + ": " + run.output);
     }
     found.Conclude(0);
 }
@@ -246,8 +300,8 @@ TEST(FaultInjection, TwoCopiesFromDifferentSessionsLeaveOneRunsResult) {
             pair.victim.Program().Start({}, pair.victim.RunEnvironment({second}), devnull);
         const int statusA = WaitFor(a), statusB = WaitFor(b);
         found.Ran("races");
-        const std::string label = "race " + std::to_string(r) + " (second copy after " +
-                                  Ms(delay) + ", " + second + ")";
+        const std::string label =
+            "race " + std::to_string(r) + " (second copy after " + Ms(delay) + ", " + second + ")";
         found.Add("copy failed", !WIFEXITED(statusA) || WEXITSTATUS(statusA) != 0, label + " A");
         found.Add("copy failed", !WIFEXITED(statusB) || WEXITSTATUS(statusB) != 0, label + " B");
         const std::set<std::string> extra =
