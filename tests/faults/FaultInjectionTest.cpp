@@ -65,7 +65,7 @@ TEST(FaultInjection, KilledRunsLoseNothingAndTheNextRunCatchesUp) {
         const Snapshot ref = Take(pair.reference.Program());
 
         std::uniform_int_distribution<int64_t> at(
-            0, std::chrono::duration_cast<std::chrono::microseconds>(full).count() * 11 / 10);
+            0, std::chrono::duration_cast<std::chrono::microseconds>(full).count());
         const std::chrono::microseconds delay(at(campaign.Random()));
         const pid_t child = pair.victim.Program().Start({}, pair.victim.RunEnvironment(), devnull);
         std::this_thread::sleep_for(delay);
