@@ -313,5 +313,37 @@ TEST(FaultInjection, TwoCopiesFromDifferentSessionsLeaveOneRunsResult) {
     found.Conclude(campaign.Seed());
 }
 
+TEST(FaultInjection, BadLineInTheSentStateCostsThatLineOnly) {
+    Findings found("a bad line in conf/oesent");
+    for (const char* bad : {"x", "", "12ab", "-5"}) {
+        Scenario s;
+        SetUpProgram(s);
+        WriteGeneration(s, 1);
+        ASSERT_EQ(s.Run().exitCode, 0);
+        const Snapshot pre = Take(s.Program());
+        // Message 300's line spoiled: at most its two recipients are counted again.
+        const std::string sent = pre.files.at("conf/oesent");
+        const size_t at = sent.find("\r\n300\r\n");
+        ASSERT_NE(at, std::string::npos);
+        s.Program().Write("conf/oesent", sent.substr(0, at) + "\r\n" + bad + sent.substr(at + 5));
+        ASSERT_EQ(s.Run().exitCode, 0);
+        const Database before = ParseDatabase(pre.files.at("conf/quellboxaddr.bin"));
+        const Database after = ParseDatabase(s.Program().Read("conf/quellboxaddr.bin"));
+        long again = 0;
+        for (const auto& [address, c] : after.records) {
+            const auto it = before.records.find(address);
+            again += static_cast<long>(c.to - (it == before.records.end() ? 0 : it->second.to));
+        }
+        found.Ran("spoiled state files");
+        found.Add("sent messages counted again beyond the spoiled line's",
+                  again > 2 ? again - 2 : 0, std::string("bad line '") + bad + "'");
+        found.Add(
+            "message numbers lost from conf/oesent",
+            ParseSent(s.Program().Read("conf/oesent")).ids.size() < ParseSent(sent).ids.size() - 1,
+            std::string("bad line '") + bad + "'");
+    }
+    found.Conclude(0);
+}
+
 }  // namespace
 }  // namespace qb::test::faults
