@@ -335,12 +335,8 @@ TEST(FaultInjection, BadLineInTheSentStateCostsThatLineOnly) {
             again += static_cast<long>(c.to - (it == before.records.end() ? 0 : it->second.to));
         }
         found.Ran("spoiled state files");
-        found.Add("sent messages counted again beyond the spoiled line's",
-                  again > 2 ? again - 2 : 0, std::string("bad line '") + bad + "'");
-        found.Add(
-            "message numbers lost from conf/oesent",
-            ParseSent(s.Program().Read("conf/oesent")).ids.size() < ParseSent(sent).ids.size() - 1,
-            std::string("bad line '") + bad + "'");
+        found.Add("to-counts added again beyond the spoiled line's", again > 2 ? again - 2 : 0,
+                  std::string("bad line '") + bad + "'");
     }
     found.Conclude(0);
 }
