@@ -252,6 +252,8 @@ class Findings {
         if (n <= 0)
             return;
         counts_[what] += n;
+        // The fault a detail belongs to: the text before its first colon.
+        faulty_[what].insert(detail.substr(0, detail.find(':')));
         if (details_.size() < 30)
             details_.push_back(detail + ": " + what + " (" + std::to_string(n) + ")");
     }
@@ -271,8 +273,10 @@ class Findings {
         out << "\n";
         if (counts_.empty())
             out << "[faults]   no fault found\n";
-        for (const auto& [what, n] : counts_)
-            out << "[faults]   " << what << ": " << n << "\n";
+        for (const auto& [what, n] : counts_) {
+            out << "[faults]   " << what << ": " << n << " (in " << faulty_.at(what).size()
+                << " of them)\n";
+        }
         for (const std::string& d : details_)
             out << "[faults]     " << d << "\n";
         std::cout << out.str() << std::flush;
@@ -284,6 +288,7 @@ class Findings {
   private:
     std::string campaign_;
     std::map<std::string, long> counts_, ran_;
+    std::map<std::string, std::set<std::string>> faulty_;
     std::vector<std::string> details_;
 };
 
