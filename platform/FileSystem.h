@@ -13,6 +13,17 @@ namespace qb::platform {
 // from an ordinary one: several callers count it as missing.
 enum class PathKind { kMissing, kFile, kHiddenFile, kFolder };
 
+// How far a replaced file must have gone when ReplaceFile returns. The one
+// policy of the product's files: every change is written at once and
+// atomically; the last write of a file in a scan phase or a run (and every
+// other write whose result is reported as kept) is kSynced, the rewrites
+// before it, which the synced one supersedes, are kAtomicOnly.
+enum class Durability {
+    kSynced,      // on the disk, rename included, before the call returns
+    kAtomicOnly,  // old or new content after a crash of the process; the
+                  // system writes it back in its own time
+};
+
 class FileSystem {
   public:
     virtual ~FileSystem() = default;
@@ -28,10 +39,23 @@ class FileSystem {
     virtual bool ReadFile(const std::string& path, std::string& out) = 0;
 
     // Replaces the file at path by content atomically: a temporary file in the
-    // same folder is written, flushed and renamed over path. On failure the
-    // old file (or its absence) is untouched, no temporary file stays, and the
-    // result is false.
-    virtual bool ReplaceFile(const std::string& path, std::string_view content) = 0;
+    // same folder is written and renamed over path, so a reader (or a run
+    // killed at any moment) sees the old content or the new, never a part.
+    // With Durability::kSynced the temporary file reaches the disk before
+    // the rename and the rename itself after it, so a power loss cannot undo
+    // the new content once the call returned; kAtomicOnly leaves both to the
+    // system. When path is a symbolic link, the file it leads to is replaced
+    // and the link stays. On failure the old file (or its absence) is
+    // untouched, no temporary file stays, and the result is false.
+    virtual bool ReplaceFile(const std::string& path, std::string_view content,
+                             Durability durability = Durability::kSynced) = 0;
+
+    // Deletes the temporary files that ReplaceFile of path left beside it
+    // when the process was killed between creating and renaming one. Only
+    // names of that one recognisable pattern, made for this path, are
+    // touched; call it while no other copy of the program can be writing
+    // the file. Returns how many were deleted.
+    virtual int RemoveLeftoverTemporaries(const std::string& path) = 0;
 
     // Appends content to the file at path, creating it when missing. False when
     // it cannot be opened or written; may then have written part of content.

@@ -18,10 +18,14 @@ class Instance {
     // separated by blanks; an argument that holds a blank is quoted.
     virtual std::string CommandLine() = 0;
 
-    // Claims the one running copy of the program for this installation and
-    // holds it until the process ends. False when another copy holds it.
+    // Claims the one running copy of the program for this program folder and
+    // holds it until the process ends. False when another copy holds it, or
+    // when no claim can be made at all (no copy can then be kept out).
     virtual bool ClaimSoleInstance() = 0;
 };
+
+// The file in the program folder whose lock marks the running copy.
+inline constexpr const char* kSoleInstanceLockFile = "Gleanwick.lock";
 
 }  // namespace qb::platform
 

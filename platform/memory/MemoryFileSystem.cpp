@@ -28,6 +28,17 @@ void MemoryFileSystem::PutFile(const std::string& path, std::string content, boo
     files_[Key(path)] = File{std::move(content), hidden};
 }
 
+void MemoryFileSystem::PutUnreadableFile(const std::string& path, std::string content) {
+    File f{std::move(content)};
+    f.unreadable = true;
+    files_[Key(path)] = std::move(f);
+}
+
+Durability MemoryFileSystem::LastDurability(const std::string& path) const {
+    auto it = files_.find(Key(path));
+    return it == files_.end() ? Durability::kAtomicOnly : it->second.lastDurability;
+}
+
 void MemoryFileSystem::PutFolder(const std::string& path) {
     folders_.insert(Key(path));
 }
@@ -58,7 +69,7 @@ int64_t MemoryFileSystem::FileSize(const std::string& path) {
 
 bool MemoryFileSystem::ReadFile(const std::string& path, std::string& out) {
     auto it = files_.find(Key(path));
-    if (it == files_.end()) {
+    if (it == files_.end() || it->second.unreadable) {
         out.clear();
         return false;
     }
@@ -66,14 +77,24 @@ bool MemoryFileSystem::ReadFile(const std::string& path, std::string& out) {
     return true;
 }
 
-bool MemoryFileSystem::ReplaceFile(const std::string& path, std::string_view content) {
+bool MemoryFileSystem::ReplaceFile(const std::string& path, std::string_view content,
+                                   Durability durability) {
     const std::string key = Key(path);
     if (writesFail_ || IsFolder(key))
         return false;
     File& f = files_[key];
     f.content.assign(content);
+    f.unreadable = false;  // a new file takes the replaced one's place
+    f.lastDurability = durability;
     ++writeCount_;
+    if (durability == Durability::kSynced)
+        ++syncedWriteCount_;
     return true;
+}
+
+int MemoryFileSystem::RemoveLeftoverTemporaries(const std::string& path) {
+    cleanedPaths_.push_back(path);
+    return 0;  // nothing here is ever left half written
 }
 
 bool MemoryFileSystem::AppendFile(const std::string& path, std::string_view content) {
@@ -87,7 +108,7 @@ bool MemoryFileSystem::AppendFile(const std::string& path, std::string_view cont
 
 bool MemoryFileSystem::CopyFile(const std::string& from, const std::string& to) {
     auto it = files_.find(Key(from));
-    if (it == files_.end())
+    if (it == files_.end() || it->second.unreadable)
         return false;
     const std::string content = it->second.content;
     return ReplaceFile(to, content);

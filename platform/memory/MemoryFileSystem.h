@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/FileSystem.h"
 
@@ -16,6 +17,10 @@ class MemoryFileSystem final : public FileSystem {
   public:
     // Test set-up.
     void PutFile(const std::string& path, std::string content, bool hidden = false);
+    // A file that is there (an ordinary file by Kind and FileSize) but that
+    // cannot be read, as one without read permission or locked by another
+    // program; writes still succeed unless they are made to fail.
+    void PutUnreadableFile(const std::string& path, std::string content);
     void PutFolder(const std::string& path);
     // The file's content, or "<missing>" when there is none.
     std::string Content(const std::string& path) const;
@@ -24,11 +29,20 @@ class MemoryFileSystem final : public FileSystem {
     void SetWritesFail(bool fail) { writesFail_ = fail; }
     // How many writes have succeeded.
     int WriteCount() const { return writeCount_; }
+    // How many ReplaceFile calls succeeded with Durability::kSynced.
+    int SyncedWriteCount() const { return syncedWriteCount_; }
+    // The durability of the last successful ReplaceFile of path
+    // (kAtomicOnly when there was none).
+    Durability LastDurability(const std::string& path) const;
+    // The paths RemoveLeftoverTemporaries was called for, in order.
+    const std::vector<std::string>& CleanedPaths() const { return cleanedPaths_; }
 
     PathKind Kind(const std::string& path) override;
     int64_t FileSize(const std::string& path) override;
     bool ReadFile(const std::string& path, std::string& out) override;
-    bool ReplaceFile(const std::string& path, std::string_view content) override;
+    bool ReplaceFile(const std::string& path, std::string_view content,
+                     Durability durability = Durability::kSynced) override;
+    int RemoveLeftoverTemporaries(const std::string& path) override;
     bool AppendFile(const std::string& path, std::string_view content) override;
     bool CopyFile(const std::string& from, const std::string& to) override;
     bool DeleteFile(const std::string& path) override;
@@ -38,6 +52,8 @@ class MemoryFileSystem final : public FileSystem {
     struct File {
         std::string content;
         bool hidden = false;
+        bool unreadable = false;
+        Durability lastDurability = Durability::kAtomicOnly;
     };
     static std::string Key(std::string_view path);
     bool IsFolder(const std::string& key) const;
@@ -46,6 +62,8 @@ class MemoryFileSystem final : public FileSystem {
     std::set<std::string> folders_;
     bool writesFail_ = false;
     int writeCount_ = 0;
+    int syncedWriteCount_ = 0;
+    std::vector<std::string> cleanedPaths_;
 };
 
 }  // namespace qb::platform

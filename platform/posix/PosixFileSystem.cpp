@@ -1,5 +1,6 @@
 #include "platform/posix/PosixFileSystem.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -64,6 +65,41 @@ std::string FolderOf(const std::string& native) {
     if (slash == 0)
         return "/";
     return native.substr(0, slash);
+}
+
+// What marks the name of a temporary file of ReplaceFile: "." + the
+// replaced file's name + this + six characters that mkstemp chooses.
+constexpr const char* kTemporaryMark = ".qbtmp-";
+constexpr size_t kUniqueLength = 6;
+
+// The file a path leads to: a symbolic link is followed (a relative target
+// counts from the link's own folder) until a name that is no link, which may
+// not exist yet. False for a loop or a chain too long to follow.
+bool FollowLinks(std::string path, std::string& out) {
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat st;
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            out = std::move(path);
+            return true;
+        }
+        std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+        const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+        if (n <= 0 || static_cast<size_t>(n) >= target.size())
+            return false;
+        target.resize(static_cast<size_t>(n));
+        path = target[0] == '/' ? target : FolderOf(path) + "/" + target;
+    }
+    return false;
+}
+
+// Makes a rename in folder durable: the folder's own entry list is synced.
+bool SyncFolder(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
 }
 
 }  // namespace
@@ -147,10 +183,14 @@ bool PosixFileSystem::ReadFile(const std::string& path, std::string& out) {
     return true;
 }
 
-bool PosixFileSystem::ReplaceFile(const std::string& path, std::string_view content) {
-    const std::string native = NativePath(path);
-    std::string temp = FolderOf(native) + "/." + BaseName(native) + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
+bool PosixFileSystem::ReplaceFile(const std::string& path, std::string_view content,
+                                  Durability durability) {
+    std::string native;
+    if (!FollowLinks(NativePath(path), native))
+        return false;
+    const std::string folder = FolderOf(native);
+    std::string temp = folder + "/." + BaseName(native) + kTemporaryMark + "XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0)
         return false;
 
@@ -166,12 +206,36 @@ bool PosixFileSystem::ReplaceFile(const std::string& path, std::string_view cont
         mode = 0666 & ~mask;
     }
 
-    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, content) && ::fsync(fd) == 0;
+    const bool synced = durability == Durability::kSynced;
+    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, content) && (!synced || ::fsync(fd) == 0);
     ok = (::close(fd) == 0) && ok;
     if (ok && ::rename(temp.c_str(), native.c_str()) == 0)
-        return true;
+        return !synced || SyncFolder(folder);
     ::unlink(temp.c_str());
     return false;
+}
+
+int PosixFileSystem::RemoveLeftoverTemporaries(const std::string& path) {
+    std::string native;
+    if (!FollowLinks(NativePath(path), native))
+        return 0;
+    const std::string folder = FolderOf(native);
+    const std::string prefix = "." + BaseName(native) + kTemporaryMark;
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return 0;
+    int removed = 0;
+    while (const struct dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.size() != prefix.size() + kUniqueLength || name.compare(0, prefix.size(), prefix))
+            continue;
+        const std::string full = folder + "/" + name;
+        struct stat st;
+        if (::lstat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::unlink(full.c_str()) == 0)
+            ++removed;
+    }
+    ::closedir(dir);
+    return removed;
 }
 
 bool PosixFileSystem::AppendFile(const std::string& path, std::string_view content) {

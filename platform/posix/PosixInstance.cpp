@@ -1,15 +1,12 @@
 // The running program on a posix system. The program folder is the folder of
-// /proc/self/exe. The one-copy test holds an exclusive lock on a lock file in
-// the user's runtime folder (or /tmp) whose name is made from the program
-// folder: one copy per installation runs at a time, as with the named mutex
-// the Windows build uses, and the lock goes with the process however it ends.
+// /proc/self/exe. The one-copy test holds an exclusive advisory lock (flock)
+// on the lock file in the program folder itself: one copy per program folder
+// runs at a time, whatever the user's session or environment, and the system
+// drops the lock with the process however it ends.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -23,15 +20,6 @@ namespace {
 std::vector<std::string>& Arguments() {
     static std::vector<std::string> args;
     return args;
-}
-
-uint64_t Fnv1a(const std::string& s) {
-    uint64_t h = 1469598103934665603ull;
-    for (unsigned char c : s) {
-        h ^= c;
-        h *= 1099511628211ull;
-    }
-    return h;
 }
 
 class PosixInstance final : public Instance {
@@ -65,16 +53,13 @@ class PosixInstance final : public Instance {
     bool ClaimSoleInstance() override {
         if (lockFd_ >= 0)
             return true;
-        const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-        std::string folder = (runtime && *runtime) ? runtime : "/tmp";
-        char name[96];
-        std::snprintf(name, sizeof name, "/Gleanwick-%u-%016llx.lock",
-                      static_cast<unsigned>(::getuid()),
-                      static_cast<unsigned long long>(Fnv1a(ProgramFolder())));
-        const std::string path = folder + name;
-        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        const std::string path = ProgramFolder() + "/" + kSoleInstanceLockFile;
+        int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0)  // a folder the user may not write: a lock file laid out there still serves
+            fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        // Without a lock nothing keeps a second copy out: do not run.
         if (fd < 0)
-            return true;  // no lock possible: let the run go on rather than never run
+            return false;
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             ::close(fd);
             return false;

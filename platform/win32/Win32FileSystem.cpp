@@ -91,6 +91,10 @@ bool IsReadOnly(const std::string& path) {
            (attributes & FILE_ATTRIBUTE_READONLY);
 }
 
+// What marks the name of a temporary file of ReplaceFile: "~" + the replaced
+// file's name + this + the process and a counter in hexadecimal.
+constexpr const char* kTemporaryMark = ".qbtmp-";
+
 // A new, empty, uniquely named file in the folder of path, opened for
 // writing; its name goes to temp.
 HANDLE CreateTemporaryBeside(const std::string& path, std::string& temp) {
@@ -98,7 +102,7 @@ HANDLE CreateTemporaryBeside(const std::string& path, std::string& temp) {
     const size_t start = NameStart(path);
     for (int attempt = 0; attempt < 100; ++attempt) {
         char suffix[48];
-        std::snprintf(suffix, sizeof suffix, ".%lx-%lx.tmp",
+        std::snprintf(suffix, sizeof suffix, "%s%lx-%lx", kTemporaryMark,
                       static_cast<unsigned long>(::GetCurrentProcessId()),
                       static_cast<unsigned long>(counter.fetch_add(1) + ::GetTickCount()));
         temp = path.substr(0, start) + "~" + path.substr(start) + suffix;
@@ -169,14 +173,18 @@ bool Win32FileSystem::ReadFile(const std::string& path, std::string& out) {
     return true;
 }
 
-bool Win32FileSystem::ReplaceFile(const std::string& path, std::string_view content) {
+bool Win32FileSystem::ReplaceFile(const std::string& path, std::string_view content,
+                                  Durability durability) {
     if (path.empty() || IsSeparator(path.back()) || IsDevice(path) || IsReadOnly(path))
         return false;
     std::string temp;
     Handle file(CreateTemporaryBeside(path, temp));
     if (!file.Valid())
         return false;
-    bool ok = WriteAll(file.Get(), content) && ::FlushFileBuffers(file.Get());
+    // Windows has no sync of a folder: a synced replacement flushes the new
+    // file and asks the move to return only once it is on the disk.
+    const bool synced = durability == Durability::kSynced;
+    bool ok = WriteAll(file.Get(), content) && (!synced || ::FlushFileBuffers(file.Get()));
     ok = file.Close() && ok;
     // The replaced file keeps its hidden and system attributes, as a file
     // rewritten in place would.
@@ -186,11 +194,33 @@ bool Win32FileSystem::ReplaceFile(const std::string& path, std::string_view cont
         ok = ::SetFileAttributesA(temp.c_str(),
                                   old & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0;
     if (ok && ::MoveFileExA(temp.c_str(), path.c_str(),
-                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+                            MOVEFILE_REPLACE_EXISTING | (synced ? MOVEFILE_WRITE_THROUGH : 0)))
         return true;
     ::SetFileAttributesA(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
     ::DeleteFileA(temp.c_str());
     return false;
+}
+
+int Win32FileSystem::RemoveLeftoverTemporaries(const std::string& path) {
+    if (path.empty() || IsSeparator(path.back()))
+        return 0;
+    const std::string folder = path.substr(0, NameStart(path));
+    WIN32_FIND_DATAA found;
+    HANDLE search = ::FindFirstFileA(
+        (folder + "~" + path.substr(NameStart(path)) + kTemporaryMark + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return 0;
+    int removed = 0;
+    do {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            continue;
+        const std::string full = folder + found.cFileName;
+        ::SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (::DeleteFileA(full.c_str()))
+            ++removed;
+    } while (::FindNextFileA(search, &found));
+    ::FindClose(search);
+    return removed;
 }
 
 bool Win32FileSystem::AppendFile(const std::string& path, std::string_view content) {

@@ -16,7 +16,9 @@ class Win32FileSystem final : public FileSystem {
     PathKind Kind(const std::string& path) override;
     int64_t FileSize(const std::string& path) override;
     bool ReadFile(const std::string& path, std::string& out) override;
-    bool ReplaceFile(const std::string& path, std::string_view content) override;
+    bool ReplaceFile(const std::string& path, std::string_view content,
+                     Durability durability = Durability::kSynced) override;
+    int RemoveLeftoverTemporaries(const std::string& path) override;
     bool AppendFile(const std::string& path, std::string_view content) override;
     bool CopyFile(const std::string& from, const std::string& to) override;
     bool DeleteFile(const std::string& path) override;

@@ -51,6 +51,8 @@ class Win32Instance final : public Instance {
     ~Win32Instance() override {
         if (mutex_)
             ::CloseHandle(mutex_);
+        if (lock_ != INVALID_HANDLE_VALUE)
+            ::CloseHandle(lock_);
     }
 
     std::string ProgramFolder() override {
@@ -91,12 +93,44 @@ class Win32Instance final : public Instance {
             ::CloseHandle(mutex);
             return false;
         }
+        // The mutex belongs to one session; the lock on the file in the
+        // program folder keeps out a copy of another session (a scheduled
+        // job, another user) as well. The system releases both with the
+        // process however it ends.
+        if (!LockProgramFolder()) {
+            ::CloseHandle(mutex);
+            return false;
+        }
         mutex_ = mutex;  // held until the process ends
         return true;
     }
 
   private:
+    bool LockProgramFolder() {
+        std::string path = ProgramFolder();
+        if (!path.empty() && path.back() != '\\' && path.back() != '/')
+            path += '\\';
+        path += kSoleInstanceLockFile;
+        constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+        HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, kShare, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)  // a folder the user may not write
+            file = ::CreateFileA(path.c_str(), GENERIC_READ, kShare, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return false;
+        OVERLAPPED at = {};
+        if (!::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                          &at)) {
+            ::CloseHandle(file);
+            return false;
+        }
+        lock_ = file;
+        return true;
+    }
+
     HANDLE mutex_ = nullptr;
+    HANDLE lock_ = INVALID_HANDLE_VALUE;
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The running program on Windows: the folder of its program file
 // (GetModuleFileNameA), its command line (GetCommandLineA) and the one-copy
-// test (a named mutex per program folder).
+// test (a named mutex per program folder and session, and a lock on a file
+// in the program folder itself for every session).
 #pragma once
 
 #include <string>

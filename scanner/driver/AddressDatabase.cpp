@@ -19,6 +19,7 @@ using GetH = void*(QB_LIB_CALL*)(char*, uint32_t);
 using FreeH = int32_t(QB_LIB_CALL*)(void*);
 using GetCount = int32_t(QB_LIB_CALL*)(void*, char*);
 using AddCount = int32_t(QB_LIB_CALL*)(void*, char*, uint32_t);
+using SaveH = int32_t(QB_LIB_CALL*)(void*);
 
 // The writable, NUL-terminated copy of a string that each call receives;
 // whatever the library writes into it is ignored.
@@ -36,6 +37,7 @@ struct AddressDatabaseLibrary::Exports {
     AddCount addSpamAddrFrom = nullptr;
     GetCount getSpamAddrTo = nullptr;
     AddCount addSpamAddrTo = nullptr;
+    SaveH saveSpamAddrH = nullptr;
 };
 
 AddressDatabaseLibrary::AddressDatabaseLibrary(std::string fileName)
@@ -84,6 +86,7 @@ int32_t AddressDatabaseLibrary::addSpamAddrFrom(AddrHandle handle, const std::st
                                                 uint32_t count) {
     auto fn = QB_BIND(addSpamAddrFrom);
     std::vector<char> a = Copy(address);
+    unsaved_ = true;
     return fn(handle, a.data(), count);
 }
 
@@ -97,7 +100,17 @@ int32_t AddressDatabaseLibrary::addSpamAddrTo(AddrHandle handle, const std::stri
                                               uint32_t count) {
     auto fn = QB_BIND(addSpamAddrTo);
     std::vector<char> a = Copy(address);
+    unsaved_ = true;
     return fn(handle, a.data(), count);
+}
+
+int32_t AddressDatabaseLibrary::saveSpamAddrH(AddrHandle handle) {
+    auto fn = QB_BIND(saveSpamAddrH);
+    // No handle (the library ran out of memory opening it): nothing to write to.
+    const int32_t saved = handle ? fn(handle) : 0;
+    if (saved == 1)
+        unsaved_ = false;
+    return saved;
 }
 
 #undef QB_BIND

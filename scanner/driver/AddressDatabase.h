@@ -35,6 +35,12 @@ class AddressDatabaseLibrary {
     int32_t addSpamAddrFrom(AddrHandle handle, const std::string& address, uint32_t count);
     int32_t getSpamAddrTo(AddrHandle handle, const std::string& address);
     int32_t addSpamAddrTo(AddrHandle handle, const std::string& address, uint32_t count);
+    // 1 when the whole database was written to its file, else 0.
+    int32_t saveSpamAddrH(AddrHandle handle);
+
+    // Whether an add call went to the library since the last successful save
+    // (or since the start): the database then holds changes its file lacks.
+    bool Unsaved() const { return unsaved_; }
 
   private:
     void* Resolve(const char* name);
@@ -43,6 +49,7 @@ class AddressDatabaseLibrary {
     std::unique_ptr<platform::Library> library_;
     struct Exports;
     std::unique_ptr<Exports> exports_;
+    bool unsaved_ = false;
 };
 
 }  // namespace qb::driver

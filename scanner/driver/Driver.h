@@ -68,6 +68,12 @@ std::string GetLastUserID();
 // list is 1-based: list[1..count]; list[0] is not read.
 void BlockedSenders(const std::vector<std::string>& list, int32_t count);
 std::string FormatEmail(std::string address);
+// Writes the address database to its file when this run changed it since
+// the last save. True when the file holds every change (also when there was
+// none); false when the library could not write it.
+bool SaveAddressDatabase();
+// The console line of a database save that failed.
+inline constexpr const char* kDatabaseNotSaved = "Unable to save the address database.";
 
 // ---- The scans, in their run order ---------------------------------------
 

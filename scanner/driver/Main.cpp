@@ -4,6 +4,7 @@
 
 #include "common/Report.h"
 #include "common/Text.h"
+#include "platform/FileSystem.h"
 #include "platform/Instance.h"
 #include "platform/Platform.h"
 #include "platform/Registry.h"
@@ -130,9 +131,17 @@ std::string FormatEmail(std::string address) {
     return a;
 }
 
+bool SaveAddressDatabase() {
+    return !AddrLib().Unsaved() || AddrLib().saveSpamAddrH(gAddrHandle) == 1;
+}
+
 bool Main() {
     if (!platform::Program().ClaimSoleInstance())
         return false;
+    // With this copy the only one, temporary files of a killed run are
+    // leftovers: nothing is writing them any more.
+    for (const char* file : {"approvedsenders", "blockedsenders", "oesas", "oesbs", "oesent"})
+        platform::Files().RemoveLeftoverTemporaries(ProgramFolder() + "\\conf\\" + file);
     InstallReporting();
     if (ArgCount() > 0)
         ParseCommandLine();
@@ -190,6 +199,10 @@ bool Main() {
             ConsoleLog("Processed block folder");
 
         identity.reset();
+        // The release writes a changed database but reports no failure: an
+        // explicit save first finds out (the release then writes it pruned).
+        if (!SaveAddressDatabase())
+            ConsoleLog(kDatabaseNotSaved);
         AddrLib().freeSpamAddrH(gAddrHandle);
         gAddrHandle = nullptr;
         CleanUp();

@@ -112,6 +112,10 @@ void HarvestFolder(const FolderScan& scan, const std::string& dbx_file) {
         lists::AddressList state;
         state.SetFileLocation(ProgramFolder() + "\\conf\\" + scan.stateFile);
         state.Load();
+        // A target list or state file that could not be read is never
+        // written; changing the other one alone would break their pairing,
+        // so the scan then changes neither (the load said so on the console).
+        const bool listsKept = !state.Unreadable() && !target.Unreadable();
         if (!scan.approve && Tracing()) {
             ConsoleLog("dbx.EMails.Count = " + std::to_string(dbx.EMails().Count()));
         }
@@ -130,10 +134,14 @@ void HarvestFolder(const FolderScan& scan, const std::string& dbx_file) {
                     scanSet.Add(a, 0);
                 const bool listed = approved.Exists(a) || blocked.Exists(a) ||
                                     DomainListed(a, blocked) || DomainListed(a, approved);
-                if (!listed) {
-                    target.Add(a);
+                // State file first: a run killed between the two writes
+                // leaves an address the state file owes but the list lacks,
+                // which the next run adds again, never a list entry that no
+                // state file accounts for.
+                if (!listed && listsKept) {
                     if (!state.Exists(a))
                         state.Add(a);
+                    target.Add(a);
                 }
                 if (scan.approve) {
                     if (!scanSet.Exists(a))
@@ -149,15 +157,16 @@ void HarvestFolder(const FolderScan& scan, const std::string& dbx_file) {
             ConsoleLog("Remove emails that have been removed from uncaught folder since last scan");
         }
         const std::optional<std::string> keep = conf.GetValue("oe_save_scanned_addresses");
-        if (!(keep && *keep == "yes")) {
+        if (!(keep && *keep == "yes") && listsKept) {
             const std::vector<std::string> owed = state.Items();
             for (const std::string& address : owed) {
                 if (scanSet.Exists(address))
                     continue;
-                if (state.Exists(address))
-                    state.Remove(address);
+                // List first, state file after it, for the same reason.
                 if (target.Exists(address))
                     target.Remove(address);
+                if (state.Exists(address))
+                    state.Remove(address);
             }
         }
 
@@ -166,6 +175,8 @@ void HarvestFolder(const FolderScan& scan, const std::string& dbx_file) {
         StatusMessage(scan.statusLine + std::to_string(scanSet.Count()));
         SetProductValue(scan.registryValue, config::RegValue(scanSet.Count()));
 
+        if (!listsKept)
+            return;
         if (scan.approve) {
             state.Save();
             target.Save();
@@ -215,6 +226,9 @@ void ScanNewSentEmails(std::string dbx_file) {
         sent.SetFileLocation(ProgramFolder() + "\\conf\\oesent");
         sent.SetSortMode(0);
         sent.Load();
+        // Without the recorded numbers every message would be counted again.
+        if (sent.Unreadable())
+            return;
         for (const auto& email : dbx.EMails()) {
             const std::string key = std::to_string(email->Id());
             if (sent.Exists(key))
@@ -223,6 +237,12 @@ void ScanNewSentEmails(std::string dbx_file) {
                 AddrLib().addSpamAddrTo(gAddrHandle, FormatEmail(element), 1);
             }
             sent.Add(key);
+        }
+        // The state file says these messages are counted: the counts must be
+        // in the database file first. Unsaved, the next run counts them.
+        if (!SaveAddressDatabase()) {
+            ConsoleLog(kDatabaseNotSaved);
+            return;
         }
         sent.Save();
     });

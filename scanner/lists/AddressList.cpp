@@ -19,14 +19,14 @@ void AddressList::Add(std::string_view address) {
         return;
     }
     lines_.Add(address);
-    Save();
+    lines_.SaveAtomicOnly();
 }
 
 void AddressList::Remove(std::string_view address) {
     if (!lines_.Exists(address))
         return;
     lines_.Remove(address);
-    Save();
+    lines_.SaveAtomicOnly();
 }
 
 void AddressList::Save(std::string_view path) {

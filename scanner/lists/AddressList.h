@@ -18,21 +18,25 @@ class AddressList {
     void SetFileLocation(std::string path);
     const std::string& FileLocation() const { return fileLocation_; }
 
-    // Adds the address unchanged and writes the file. An entry equal to it
-    // regardless of case shows "Entry is already on the list" instead and
-    // changes nothing. A failed write raises a RunError; the entry is then
-    // already in memory and the old file stays as it was.
+    // Adds the address unchanged and writes the file at once (atomically,
+    // without waiting for the disk: the owner's closing Save syncs it). An
+    // entry equal to it regardless of case shows "Entry is already on the
+    // list" instead and changes nothing. A failed write raises a RunError;
+    // the entry is then already in memory and the old file stays as it was.
     void Add(std::string_view address);
-    // Removes one equal entry and writes the file; without one writes nothing.
+    // Removes one equal entry and writes the file as Add does; without one
+    // writes nothing.
     void Remove(std::string_view address);
     bool Exists(std::string_view address) { return lines_.Exists(address); }
     std::vector<std::string> Items() { return lines_.Items(); }
     int32_t Count() const { return lines_.Count(); }
 
-    // Writes FileLocation, or path when it is not blank.
+    // Writes FileLocation, or path when it is not blank, synced to the disk.
     void Save(std::string_view path = {});
-    // Reads FileLocation (see FileList::Load).
+    // Reads FileLocation (see FileList::Load: a file that cannot be read is
+    // never written in this run).
     void Load() { lines_.Load(); }
+    bool Unreadable() const { return lines_.Unreadable(); }
     // Merges the lines of another list file (trimmed, lower-cased, blank
     // ones and those already held skipped) and writes FileLocation, also
     // when there is no such file. A file that exists but cannot be read

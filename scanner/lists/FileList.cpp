@@ -1,5 +1,6 @@
 #include "scanner/lists/FileList.h"
 
+#include "common/Report.h"
 #include "common/Text.h"
 #include "platform/FileSystem.h"
 #include "platform/Platform.h"
@@ -8,19 +9,6 @@
 
 namespace qb::lists {
 
-std::string ListFileContent(const std::vector<std::string>& entries) {
-    size_t size = 0;
-    for (const std::string& e : entries)
-        size += e.size() + 2;
-    std::string out;
-    out.reserve(size);
-    for (const std::string& e : entries) {
-        out += e;
-        out += "\r\n";
-    }
-    return out;
-}
-
 FileList::FileList() {
     entries_.Clear();
     entries_.SetSortMode(1);
@@ -28,34 +16,55 @@ FileList::FileList() {
 
 void FileList::Load() {
     entries_.Clear();
+    unreadable_ = false;
     platform::FileSystem& fs = platform::Files();
     if (!platform::IsOrdinaryFile(fs, fileLocation_))
         return;
-    try {
-        std::string content;
-        if (!fs.ReadFile(fileLocation_, content))
-            throw RunError(err::kPermissionDenied, "FileList", "Permission denied");
-        ForEachListLine(content, [this](std::string_view line) { entries_.Add(line, 0); });
-    } catch (...) {
-        const ErrorInfo info = DescribeCurrentException();
-        platform::ShowMessage(std::to_string(info.number) + ":" + info.description,
-                              "LoadList Error", platform::mb::kOk);
+    std::string content;
+    if (!fs.ReadFile(fileLocation_, content)) {
+        // The file is there but its entries are not known: writing it would
+        // put this run's entries in place of the user's. It stays as it is.
+        unreadable_ = true;
+        ReportLoadError({err::kPermissionDenied, "FileList", "Permission denied"});
+        report::ConsoleLog("Unable to read " + fileLocation_ +
+                           "; it is left unchanged in this run.");
+        return;
     }
+    // A line the list refuses (no number in a numeric list) is reported once
+    // and costs that line only: the lines after it are still read.
+    bool reported = false;
+    ForEachListLine(content, [this, &reported](std::string_view line) {
+        try {
+            entries_.Add(line, 0);
+        } catch (...) {
+            if (!reported)
+                ReportLoadError(DescribeCurrentException());
+            reported = true;
+        }
+    });
 }
 
 void FileList::Save(std::string& path) {
     if (text::TrimBlanks(path).empty()) {
         path = fileLocation_;
-        WriteTo(fileLocation_);
+        WriteTo(fileLocation_, platform::Durability::kSynced);
     } else {
-        WriteTo(path);
+        WriteTo(path, platform::Durability::kSynced);
     }
 }
 
-void FileList::WriteTo(const std::string& path) {
-    const std::string content = ListFileContent(entries_.keys());
-    if (!platform::Files().ReplaceFile(path, content))
+void FileList::WriteTo(const std::string& path, platform::Durability durability) {
+    if (unreadable_ && path == fileLocation_)
+        return;
+    const std::string content =
+        ListFileContent([this](auto&& f) { entries_.ForEachKey(std::forward<decltype(f)>(f)); });
+    if (!platform::Files().ReplaceFile(path, content, durability))
         throw RunError(err::kPathFileAccess, "FileList", "Path/File access error");
+}
+
+void FileList::ReportLoadError(const ErrorInfo& info) {
+    platform::ShowMessage(std::to_string(info.number) + ":" + info.description, "LoadList Error",
+                          platform::mb::kOk);
 }
 
 }  // namespace qb::lists

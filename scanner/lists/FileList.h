@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/RunError.h"
+#include "platform/FileSystem.h"
 #include "scanner/lists/SortedList.h"
 
 namespace qb::lists {
@@ -25,10 +27,16 @@ class FileList {
 
     // Clears the list and reads FileLocation. A missing file (or a folder, a
     // hidden or a system file) leaves the list empty silently. A file that
-    // cannot be read, or a line the list refuses (not a number in numeric
-    // mode), ends the load with a "LoadList Error" message box; the lines
-    // read before stay and no error reaches the caller.
+    // exists but cannot be read shows the "LoadList Error" message box,
+    // leaves the list empty, writes one console line and marks the list
+    // Unreadable: its file is then never written (Save to FileLocation does
+    // nothing) until the next Load, so the entries it holds are not lost. A
+    // line the list refuses (not a number in numeric mode) shows the same
+    // message box for the first such line and is skipped; the other lines
+    // are read. No error reaches the caller.
     void Load();
+    // The last Load found the file but could not read it.
+    bool Unreadable() const { return unreadable_; }
 
     // In memory only; no duplicate check.
     void Add(std::string_view line) { entries_.Add(line, 0); }
@@ -39,9 +47,12 @@ class FileList {
     bool Exists(std::string_view line) { return entries_.Exists(line); }
 
     // Writes every entry in key order, each followed by CR LF, to FileLocation
-    // (replacing the file atomically). Raises a RunError when the file cannot
-    // be written; the old file then stays as it was.
-    void Save() { WriteTo(fileLocation_); }
+    // (replacing the file atomically, synced to the disk). Raises a RunError
+    // when the file cannot be written; the old file then stays as it was.
+    void Save() { WriteTo(fileLocation_, platform::Durability::kSynced); }
+    // The same, without waiting for the disk: for a rewrite that a later
+    // Save of the same file supersedes.
+    void SaveAtomicOnly() { WriteTo(fileLocation_, platform::Durability::kAtomicOnly); }
     // The same to path; when path is empty or only spaces, FileLocation is
     // written and path receives it.
     void Save(std::string& path);
@@ -52,10 +63,14 @@ class FileList {
     void Clear() { entries_.Clear(); }
 
   private:
-    void WriteTo(const std::string& path);
+    // Builds the content straight from the records (no copy of the keys)
+    // and writes it in one replacement.
+    void WriteTo(const std::string& path, platform::Durability durability);
+    static void ReportLoadError(const ErrorInfo& info);
 
     SortedList<int> entries_;
     std::string fileLocation_;
+    bool unreadable_ = false;
 };
 
 }  // namespace qb::lists

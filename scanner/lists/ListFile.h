@@ -45,7 +45,20 @@ void ForEachListLine(std::string_view content, F&& f) {
     });
 }
 
-// The file content for entries in the given order.
-std::string ListFileContent(const std::vector<std::string>& entries);
+// The file content for the entries that forEach hands to its callback, in
+// that order: sized first, then filled, so the whole content is one buffer
+// for one write.
+template <typename ForEach>
+std::string ListFileContent(ForEach&& forEach) {
+    size_t size = 0;
+    forEach([&size](std::string_view e) { size += e.size() + 2; });
+    std::string out;
+    out.reserve(size);
+    forEach([&out](std::string_view e) {
+        out.append(e);
+        out.append("\r\n", 2);
+    });
+    return out;
+}
 
 }  // namespace qb::lists

@@ -144,6 +144,19 @@ class SortedList {
         return CollectLive<std::string>([](const Slot& s) -> const std::string& { return s.key; });
     }
 
+    // Calls f(key) for the key of every live record in key order, without
+    // copying any key.
+    template <typename F>
+    void ForEachKey(F&& f) {
+        if (live_ == 0)
+            return;
+        SortIfNeeded();
+        for (int i = 0; i < used_; ++i) {
+            if (!slots_[i].deleted)
+                f(std::string_view(slots_[i].key));
+        }
+    }
+
     // Releases every record; the sort mode stays.
     void Clear() {
         std::vector<Slot>().swap(slots_);

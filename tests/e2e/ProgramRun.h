@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -90,11 +91,14 @@ class ProgramFolder {
         return child;
     }
 
-    // Runs the program (see Start) and waits at most timeout for it.
+    // Runs the program (see Start) and waits at most timeout for it;
+    // killAfter, when not zero, kills the program with SIGKILL that long
+    // after its start.
     RunResult Run(const std::vector<std::string>& args = {},
                   const std::vector<std::string>& env = {},
                   std::chrono::seconds timeout = std::chrono::seconds(120),
-                  const std::function<void()>& inChild = {}) const {
+                  const std::function<void()>& inChild = {},
+                  std::chrono::microseconds killAfter = std::chrono::microseconds(0)) const {
         RunResult result;
         int pipeFd[2];
         if (::pipe2(pipeFd, O_CLOEXEC) != 0)
@@ -102,9 +106,16 @@ class ProgramFolder {
         const pid_t child = Start(args, env, pipeFd[1], inChild);
         ::close(pipeFd[1]);
         ::fcntl(pipeFd[0], F_SETFL, O_NONBLOCK);
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        const auto started = std::chrono::steady_clock::now();
+        const auto deadline = started + timeout;
+        bool killed = false;
         int status = 0;
         for (;;) {
+            if (killAfter.count() > 0 && !killed) {
+                std::this_thread::sleep_until(started + killAfter);
+                ::kill(child, SIGKILL);
+                killed = true;
+            }
             char buf[4096];
             ssize_t n;
             while ((n = ::read(pipeFd[0], buf, sizeof buf)) > 0)

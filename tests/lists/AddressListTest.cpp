@@ -26,6 +26,34 @@ class AddressListTest : public test::ListFixture {
     AddressList list;
 };
 
+TEST_F(AddressListTest, EveryChangeIsWrittenAtOnceAndTheClosingSaveIsSynced) {
+    list.Add("b@x.com");
+    EXPECT_EQ(fs.Content(kPath), "b@x.com\r\n");
+    list.Add("a@x.com");
+    EXPECT_EQ(fs.Content(kPath), "a@x.com\r\nb@x.com\r\n");
+    list.Remove("b@x.com");
+    EXPECT_EQ(fs.Content(kPath), "a@x.com\r\n");
+    EXPECT_EQ(fs.WriteCount(), 3);
+    EXPECT_EQ(fs.SyncedWriteCount(), 0) << "changes a closing Save supersedes wait for no disk";
+    list.Save();
+    EXPECT_EQ(fs.SyncedWriteCount(), 1);
+    EXPECT_EQ(fs.LastDurability(kPath), platform::Durability::kSynced);
+}
+
+TEST_F(AddressListTest, UnreadableFileKeepsTheUsersEntries) {
+    fs.PutUnreadableFile(kPath, "user@typed.com\r\n");
+    list.Load();
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].title, "LoadList Error");
+    EXPECT_TRUE(list.Unreadable());
+    list.Add("new@x.com");
+    list.Remove("new@x.com");
+    list.Add("other@x.com");
+    list.Save();
+    EXPECT_EQ(fs.WriteCount(), 0);
+    EXPECT_EQ(fs.Content(kPath), "user@typed.com\r\n");
+}
+
 TEST_F(AddressListTest, DuplicateAddShowsMessageAndChangesNothing) {
     list.Add("abc");
     EXPECT_TRUE(list.Exists("ABC"));

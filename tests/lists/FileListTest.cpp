@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tests/lists/ListFixture.h"
+#include "tests/support/ReportCapture.h"
 
 namespace qb::lists {
 namespace {
@@ -53,14 +54,65 @@ TEST_F(FileListTest, NumericListsSortByValue) {
     EXPECT_TRUE(list.Exists("9.0"));
 }
 
-TEST_F(FileListTest, BadLineInNumericListShowsLoadListErrorAndKeepsEarlierLines) {
-    FileList list = Loaded("3\r\n1\r\nx\r\n2\r\n", 0);
-    ASSERT_EQ(ui.boxes.size(), 1u);
+TEST_F(FileListTest, BadLinesInNumericListShowLoadListErrorOnceAndCostOnlyThemselves) {
+    FileList list = Loaded("3\r\n1\r\nx\r\n2\r\ny\r\n10\r\n", 0);
+    ASSERT_EQ(ui.boxes.size(), 1u) << "one message for the file, not one per bad line";
     EXPECT_EQ(ui.boxes[0].title, "LoadList Error");
     EXPECT_EQ(ui.boxes[0].text,
               "-2147221503:Key Invalid: Text keys are invalid when SortMode is Numeric");
     EXPECT_EQ(ui.boxes[0].style, platform::mb::kOk);
-    EXPECT_EQ(list.Items(), (Strings{"1", "3"}));
+    EXPECT_EQ(list.Items(), (Strings{"1", "2", "3", "10"}));
+    EXPECT_FALSE(list.Unreadable()) << "a bad line is no read failure: the file may be written";
+    list.Save();
+    EXPECT_EQ(fs.Content(kPath), "1\r\n2\r\n3\r\n10\r\n");
+}
+
+TEST_F(FileListTest, FileThatCannotBeReadIsReportedAndNeverWritten) {
+    qb::test::ReportCapture reports;
+    fs.PutUnreadableFile(kPath, "12\r\n15\r\n");
+    FileList list;
+    list.SetFileLocation(kPath);
+    list.SetSortMode(0);
+    list.Load();
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].title, "LoadList Error");
+    EXPECT_EQ(ui.boxes[0].text, "70:Permission denied");
+    EXPECT_EQ(reports.console,
+              (Strings{"Unable to read C:\\Quellbox\\conf\\oesent; it is left unchanged in this "
+                       "run."}));
+    EXPECT_TRUE(list.Unreadable());
+    EXPECT_EQ(list.Count(), 0);
+
+    list.Add("20");
+    list.Save();
+    list.SaveAtomicOnly();
+    std::string blank = " ";
+    list.Save(blank);
+    EXPECT_EQ(fs.WriteCount(), 0) << "the user's entries are not replaced by this run's";
+    std::string other = "C:\\elsewhere\\copy";
+    list.Save(other);
+    EXPECT_EQ(fs.Content(other), "20\r\n") << "another file may still be written";
+    EXPECT_EQ(reports.console.size(), 1u) << "said once";
+
+    // Readable again: the next load takes it up as usual.
+    fs.PutFile(kPath, "12\r\n");
+    list.Load();
+    EXPECT_FALSE(list.Unreadable());
+    list.Add("20");
+    list.Save();
+    EXPECT_EQ(fs.Content(kPath), "12\r\n20\r\n");
+}
+
+TEST_F(FileListTest, SaveIsSyncedAndAtomicOnlySaveIsNot) {
+    FileList list = Loaded("a\r\n");
+    list.Add("b");
+    list.SaveAtomicOnly();
+    EXPECT_EQ(fs.Content(kPath), "a\r\nb\r\n");
+    EXPECT_EQ(fs.LastDurability(kPath), platform::Durability::kAtomicOnly);
+    EXPECT_EQ(fs.SyncedWriteCount(), 0);
+    list.Save();
+    EXPECT_EQ(fs.LastDurability(kPath), platform::Durability::kSynced);
+    EXPECT_EQ(fs.SyncedWriteCount(), 1);
 }
 
 TEST_F(FileListTest, SaveWithExplicitOrBlankPath) {

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <filesystem>
+#include <iterator>
 
 #include "platform/posix/PosixFileSystem.h"
 #include "tests/support/TempFolder.h"
@@ -15,6 +17,30 @@ namespace qb::platform {
 namespace {
 
 using test::TempFolder;
+
+// Replaces path by 1000 bytes in a child process whose files may grow to 4
+// bytes only, as on a full disk; the child takes the limit so the test
+// process keeps its own. With the signal of the limit ignored the write
+// fails; at its default the child dies part-way, as a killed run would.
+// The child's wait status; its exit code is 0 when the replace failed.
+int ReplaceBeyondAFileSizeLimit(PosixFileSystem& fs, const std::string& path, bool dieOnLimit) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::signal(SIGXFSZ, dieOnLimit ? SIG_DFL : SIG_IGN);
+        const struct rlimit limit = {4, 4};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        const bool ok = fs.ReplaceFile(path, std::string(1000, 'x'));
+        ::_exit(ok ? 1 : 0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return status;
+}
+
+int EntriesIn(const std::string& folder) {
+    return static_cast<int>(std::distance(std::filesystem::directory_iterator(folder),
+                                          std::filesystem::directory_iterator()));
+}
 
 TEST(PosixFileSystem, DotNamesAndSpecialFilesAreHidden) {
     TempFolder dir;
@@ -55,26 +81,63 @@ TEST(PosixFileSystem, ReplaceInAReadOnlyFolderKeepsTheOldFile) {
 }
 
 TEST(PosixFileSystem, FailedWriteLeavesTheOldFile) {
-    // A file size limit makes the write fail part-way, as a full disk would.
-    // The child process takes the limit so the test process keeps its own.
     TempFolder dir;
     dir.Write("list", "keep me");
     PosixFileSystem fs;
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::signal(SIGXFSZ, SIG_IGN);
-        const struct rlimit limit = {4, 4};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-        const bool ok = fs.ReplaceFile(dir / "list", std::string(1000, 'x'));
-        ::_exit(ok ? 1 : 0);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
+    const int status = ReplaceBeyondAFileSizeLimit(fs, dir / "list", false);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "the replace must report the failed write";
     EXPECT_EQ(dir.Read("list"), "keep me");
     EXPECT_EQ(dir.Entries(), 1) << "no temporary file stays behind";
+}
+
+TEST(PosixFileSystem, ReplaceThroughASymbolicLinkReplacesTheLinkedFile) {
+    TempFolder dir;
+    dir.Write("shared/approvedsenders", "old\r\n");
+    dir.Write("conf/keep", "");
+    ASSERT_EQ(::symlink("../shared/approvedsenders", (dir / "conf/approvedsenders").c_str()), 0);
+    ASSERT_EQ(::symlink((dir / "conf/approvedsenders").c_str(), (dir / "conf/chain").c_str()), 0);
+    PosixFileSystem fs;
+    ASSERT_TRUE(fs.ReplaceFile(dir / "conf/approvedsenders", "new\r\n"));
+    ASSERT_TRUE(fs.ReplaceFile(dir / "conf/chain", "newer\r\n", Durability::kAtomicOnly));
+    struct stat st;
+    ASSERT_EQ(::lstat((dir / "conf/approvedsenders").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link stays a link";
+    ASSERT_EQ(::lstat((dir / "conf/chain").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(dir.Read("shared/approvedsenders"), "newer\r\n") << "the linked file is updated";
+    EXPECT_EQ(EntriesIn(dir / "conf"), 3) << "a file and two links: no temporary stays";
+    EXPECT_EQ(EntriesIn(dir / "shared"), 1);
+
+    // A link to a file not there yet creates it; a loop of links is refused.
+    ASSERT_EQ(::symlink("fresh", (dir / "conf/dangling").c_str()), 0);
+    ASSERT_TRUE(fs.ReplaceFile(dir / "conf/dangling", "x"));
+    EXPECT_EQ(dir.Read("conf/fresh"), "x");
+    ASSERT_EQ(::symlink("loop2", (dir / "conf/loop1").c_str()), 0);
+    ASSERT_EQ(::symlink("loop1", (dir / "conf/loop2").c_str()), 0);
+    EXPECT_FALSE(fs.ReplaceFile(dir / "conf/loop1", "x"));
+}
+
+TEST(PosixFileSystem, TemporaryOfAKilledReplaceIsRemovedByTheNextCleanUp) {
+    TempFolder dir;
+    dir.Write("conf/list", "keep me");
+    PosixFileSystem fs;
+    const int status = ReplaceBeyondAFileSizeLimit(fs, dir / "conf/list", true);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the child was meant to die while writing";
+    ASSERT_EQ(EntriesIn(dir / "conf"), 2) << "the list and the killed write's temporary";
+    EXPECT_EQ(dir.Read("conf/list"), "keep me");
+
+    // Names of other programs, of other files, and near misses of the
+    // pattern stay.
+    dir.Write("conf/.hidden", "");
+    dir.Write("conf/list.qbtmp-abcdef", "");
+    dir.Write("conf/.list.qbtmp-abc", "");
+    dir.Write("conf/.list2.qbtmp-abcdef", "");
+    dir.Write("conf/.qbtmp-abcdef", "");
+    EXPECT_EQ(fs.RemoveLeftoverTemporaries(dir.WinPath() + "\\conf\\list"), 1);
+    EXPECT_EQ(EntriesIn(dir / "conf"), 6);
+    EXPECT_EQ(dir.Read("conf/list"), "keep me");
+    EXPECT_EQ(fs.RemoveLeftoverTemporaries(dir / "missing/list"), 0);
 }
 
 }  // namespace

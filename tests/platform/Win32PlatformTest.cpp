@@ -112,6 +112,24 @@ TEST(Win32FileSystem, AFileHeldOpenByAnotherHandle) {
     EXPECT_EQ(dir.Read("list"), "new");
 }
 
+TEST(Win32FileSystem, AtomicOnlyReplaceAndLeftoverTemporaries) {
+    TempFolder dir;
+    dir.Write("list", "old");
+    Win32FileSystem fs;
+    ASSERT_TRUE(fs.ReplaceFile(dir.WinPath() + "\\list", "new", Durability::kAtomicOnly));
+    EXPECT_EQ(dir.Read("list"), "new");
+    EXPECT_EQ(dir.Entries(), 1);
+    // What a killed replacement leaves, beside names that only look alike.
+    dir.Write("~list.qbtmp-1a2b-3c", "half");
+    dir.Write("~list2.qbtmp-1a2b-3c", "another file's");
+    dir.Write("list.qbtmp-1a2b-3c", "mine");
+    SetAttributes(dir / "~list.qbtmp-1a2b-3c", FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_EQ(fs.RemoveLeftoverTemporaries(dir.WinPath() + "\\list"), 1);
+    EXPECT_EQ(dir.Entries(), 3);
+    EXPECT_EQ(dir.Read("list"), "new");
+    EXPECT_EQ(fs.RemoveLeftoverTemporaries(dir.WinPath() + "\\missing\\list"), 0);
+}
+
 TEST(Win32FileSystem, DevicesAreNeverFiles) {
     TempFolder dir;
     Win32FileSystem fs;

@@ -40,8 +40,12 @@ class FlakyFileSystem final : public platform::FileSystem {
             out.pop_back();
         return ok;
     }
-    bool ReplaceFile(const std::string& p, std::string_view c) override {
-        return inner.ReplaceFile(p, c);
+    bool ReplaceFile(const std::string& p, std::string_view c,
+                     platform::Durability d = platform::Durability::kSynced) override {
+        return inner.ReplaceFile(p, c, d);
+    }
+    int RemoveLeftoverTemporaries(const std::string& p) override {
+        return inner.RemoveLeftoverTemporaries(p);
     }
     bool AppendFile(const std::string& p, std::string_view c) override {
         return inner.AppendFile(p, c);

@@ -28,10 +28,14 @@ class CountingFileSystem final : public qb::platform::FileSystem {
     bool ReadFile(const std::string& p, std::string& out) override {
         return real().ReadFile(p, out);
     }
-    bool ReplaceFile(const std::string& p, std::string_view content) override {
+    bool ReplaceFile(const std::string& p, std::string_view content,
+                     qb::platform::Durability d = qb::platform::Durability::kSynced) override {
         bytes += static_cast<long long>(content.size());
         ++files;
-        return real().ReplaceFile(p, content);
+        return real().ReplaceFile(p, content, d);
+    }
+    int RemoveLeftoverTemporaries(const std::string& p) override {
+        return real().RemoveLeftoverTemporaries(p);
     }
     bool AppendFile(const std::string& p, std::string_view c) override {
         return real().AppendFile(p, c);

@@ -1,20 +1,30 @@
 // Benchmark of a whole scanner run. Generates a program folder with a large
 // store (Inbox 100,000 messages of about 256 MB, Sent Items 20,000 messages
 // with 3 recipients each of about 64 MB, a block folder with 5,000 distinct
-// senders and an approve folder with 2,000), then measures in one session:
+// senders and an approve folder with 2,000: 7,000 verdict addresses, each
+// written to its list and its state file at once), then measures in one
+// session, every figure the median of several runs, each a fresh process:
 //   - cat of every store file to /dev/null (warm cache), the baseline;
-//   - a full run of Gleanwick: wall time and peak resident memory;
-//   - the same run with the block and approve folders unconfigured, which
-//     leaves out the list-file rewrites (every added address rewrites its
-//     files, as the product requires);
+//   - a run with the block and approve folders unconfigured (no verdict
+//     harvest, no list-file rewrites);
+//   - a full run harvesting the 7,000 verdict addresses from empty lists;
 //   - a second full run over the unchanged store.
-// Usage: bench_scanner [FOLDER]   (default: a folder under /tmp, removed afterwards)
+// The folder must lie on a disk, not in memory (tmpfs), for the list writes
+// to cost what they cost on a user's machine; the file system is printed.
+// Usage: bench_scanner [--runs N] [--program DIR] [FOLDER]
+//   --runs N       runs per figure (default 3)
+//   --program DIR  take Gleanwick and libquelladdr.so from DIR instead of
+//                  this build (to measure an older build in the same way)
+//   FOLDER         where to lay out the program folder (default: a new
+//                  folder under /var/tmp, removed afterwards)
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -101,12 +111,11 @@ std::string MessageFileOf(uint32_t count, size_t bodySize, auto sender, auto rec
     return dbx::MessageFile(messages, {dbx::Shape::Balanced, 64, 1});
 }
 
-void Layout(const fs::path& root) {
+void Layout(const fs::path& root, const fs::path& program, const fs::path& library) {
     fs::create_directories(root / "conf");
     fs::create_directories(root / "store");
-    fs::copy_file(GLEANWICK_PATH, root / "Gleanwick", fs::copy_options::overwrite_existing);
-    fs::copy_file(QUELLADDR_PATH, root / fs::path(QUELLADDR_PATH).filename(),
-                  fs::copy_options::overwrite_existing);
+    fs::copy_file(program, root / "Gleanwick", fs::copy_options::overwrite_existing);
+    fs::copy_file(library, root / library.filename(), fs::copy_options::overwrite_existing);
     std::vector<dbx::Folder> folders;
     auto add = [&](uint32_t id, const char* name, const char* file) {
         dbx::Folder f;
@@ -162,15 +171,88 @@ void Reset(const fs::path& root, bool verdictFolders) {
           verdictFolders ? "oe_block_folder=Block\r\noe_approve_folder=Approve\r\n" : "");
 }
 
+// The file system type of a folder, as a name where it is a known one.
+std::string FileSystemOf(const fs::path& folder) {
+    struct statfs st;
+    if (::statfs(folder.c_str(), &st) != 0)
+        return "unknown";
+    switch (static_cast<unsigned long>(st.f_type)) {
+        case 0x01021994UL:
+            return "tmpfs (in memory: list writes cost nothing like a disk)";
+        case 0xEF53UL:
+            return "ext2/3/4";
+        case 0x58465342UL:
+            return "xfs";
+        case 0x9123683EUL:
+            return "btrfs";
+        case 0x794C7630UL:
+            return "overlayfs";
+        default: {
+            char hex[32];
+            std::snprintf(hex, sizeof hex, "type 0x%lx", static_cast<unsigned long>(st.f_type));
+            return hex;
+        }
+    }
+}
+
+// The median of runs of one measurement (each a fresh process); prepare
+// runs before each one, untimed.
+struct Figure {
+    double seconds = 0;
+    long maxRssKb = 0;
+    bool ok = true;
+};
+
+template <typename Prepare>
+Figure Median(int runs, Prepare&& prepare, const std::vector<std::string>& args,
+              const fs::path& dir, const std::vector<std::string>& env) {
+    std::vector<Measure> all;
+    for (int i = 0; i < runs; ++i) {
+        prepare();
+        all.push_back(RunProgram(args, dir, env, true));
+    }
+    std::sort(all.begin(), all.end(),
+              [](const Measure& a, const Measure& b) { return a.seconds < b.seconds; });
+    Figure f;
+    f.seconds = all[all.size() / 2].seconds;
+    f.maxRssKb = all[all.size() / 2].maxRssKb;
+    for (const Measure& m : all) {
+        f.ok = f.ok && WIFEXITED(m.status) && WEXITSTATUS(m.status) == 0;
+        std::printf("    %.3f s\n", m.seconds);
+    }
+    return f;
+}
+
+size_t Lines(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return static_cast<size_t>(
+        std::count(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(), '\n'));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool own = argc < 2;
-    const fs::path root =
-        own ? fs::temp_directory_path() / ("bench_scanner." + std::to_string(::getpid()))
-            : fs::path(argv[1]);
-    std::printf("Laying out the store in %s ...\n", root.c_str());
-    Layout(root);
+    int runs = 3;
+    fs::path program = GLEANWICK_PATH, library = QUELLADDR_PATH;
+    fs::path root;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--runs" && i + 1 < argc) {
+            runs = std::max(1, std::atoi(argv[++i]));
+        } else if (arg == "--program" && i + 1 < argc) {
+            const fs::path dir = argv[++i];
+            program = dir / "Gleanwick";
+            library = dir / fs::path(QUELLADDR_PATH).filename();
+        } else {
+            root = arg;
+        }
+    }
+    const bool own = root.empty();
+    if (own)
+        root = fs::path("/var/tmp") / ("bench_scanner." + std::to_string(::getpid()));
+    std::printf("Program %s\nLaying out the store in %s ...\n", program.c_str(), root.c_str());
+    Layout(root, program, library);
+    std::printf("file system of the folder: %s\n", FileSystemOf(root).c_str());
     uintmax_t total = 0, largest = 0;
     std::vector<std::string> cat = {"cat"};
     for (const auto& e : fs::directory_iterator(root / "store")) {
@@ -178,35 +260,42 @@ int main(int argc, char** argv) {
         largest = std::max(largest, e.file_size());
         cat.push_back(e.path().string());
     }
-    std::printf("store: %.1f MB in %zu files, largest %.1f MB\n", total / 1048576.0, cat.size() - 1,
-                largest / 1048576.0);
+    std::printf("store: %.1f MB in %zu files, largest %.1f MB; %d runs per figure\n",
+                total / 1048576.0, cat.size() - 1, largest / 1048576.0, runs);
 
     const std::vector<std::string> env = {"QUELLBOX_REGISTRY=" + (root / "registry.reg").string()};
     const std::vector<std::string> scanner = {(root / "Gleanwick").string()};
     RunProgram(cat, root, {}, true);  // warm the cache
-    const Measure catRun = RunProgram(cat, root, {}, true);
-
     Reset(root, false);
     RunProgram(scanner, root, env, true);  // warm-up, also of the program itself
-    Reset(root, false);
-    const Measure noLists = RunProgram(scanner, root, env, true);
-    Reset(root, true);
-    const Measure full = RunProgram(scanner, root, env, true);
-    const Measure second = RunProgram(scanner, root, env, true);
+
+    std::printf("cat of all store files:\n");
+    const Figure catRun = Median(runs, [] {}, cat, root, {});
+    std::printf("run without verdict folders:\n");
+    const Figure noLists = Median(
+        runs, [&] { Reset(root, false); }, scanner, root, env);
+    std::printf("full run harvesting the verdict folders:\n");
+    const Figure full = Median(
+        runs, [&] { Reset(root, true); }, scanner, root, env);
+    const size_t harvested =
+        Lines(root / "conf/approvedsenders") + Lines(root / "conf/blockedsenders");
+    std::printf("second full run over the unchanged store:\n");
+    const Figure second = Median(
+        runs, [] {}, scanner, root, env);
 
     const double largestMb = largest / 1048576.0;
+    std::printf("\nmedians of %d runs, fresh processes:\n", runs);
     std::printf("cat of all store files:              %8.3f s\n", catRun.seconds);
     std::printf("run without verdict folders:         %8.3f s  (%.2fx cat)  peak RSS %.1f MB\n",
                 noLists.seconds, noLists.seconds / catRun.seconds, noLists.maxRssKb / 1024.0);
-    std::printf("full run (approve 2,000, block 5,000): %6.3f s  (%.2fx cat)  peak RSS %.1f MB\n",
-                full.seconds, full.seconds / catRun.seconds, full.maxRssKb / 1024.0);
-    std::printf("  of which list-file rewrites (full - without): %.3f s\n",
+    std::printf("full run (%zu verdict addresses):   %8.3f s  (%.2fx cat)  peak RSS %.1f MB\n",
+                harvested, full.seconds, full.seconds / catRun.seconds, full.maxRssKb / 1024.0);
+    std::printf("  of which the verdict harvest (full - without): %.3f s\n",
                 full.seconds - noLists.seconds);
     std::printf("second run over the unchanged store: %8.3f s  (%.2fx cat)  peak RSS %.1f MB\n",
                 second.seconds, second.seconds / catRun.seconds, second.maxRssKb / 1024.0);
-    std::printf("peak RSS / largest store file: %.2fx (goal: at most 1.3x + 64 MB = %.1f MB)\n",
-                full.maxRssKb / 1024.0 / largestMb, largestMb * 1.3 + 64);
+    std::printf("peak RSS / largest store file: %.2fx\n", full.maxRssKb / 1024.0 / largestMb);
     if (own)
         fs::remove_all(root);
-    return (full.status == 0 && second.status == 0 && noLists.status == 0) ? 0 : 1;
+    return (full.ok && second.ok && noLists.ok) ? 0 : 1;
 }
