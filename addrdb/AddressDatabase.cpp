@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <stdexcept>
 
 namespace qb::addrdb {
 
@@ -15,11 +16,11 @@ namespace {
 // holding whole numbers, so it is exact for every realistic history and never
 // overflows for a history of any length read from a file; a negative average
 // (negative scores in a hand-edited file) counts as 0.
-uint64_t WeightedAverage(const std::vector<int32_t>& history, uint32_t score) {
+uint64_t WeightedAverage(const int32_t* history, size_t n, uint32_t score) {
     double acc = 0;
     int64_t weight = 1;
-    for (const int32_t s : history) {
-        acc = std::trunc(acc + 0.9 * static_cast<double>(weight * s));
+    for (size_t i = 0; i < n; ++i) {
+        acc = std::trunc(acc + 0.9 * static_cast<double>(weight * history[i]));
         ++weight;
     }
     // weight is n + 1 now.
@@ -60,135 +61,207 @@ std::string AddressDatabase::normalizeAddress(const char* text) {
     return key;
 }
 
-std::string& AddressDatabase::KeyStore::Adopt(std::string text) {
-    return texts_.emplace_back(std::move(text));
+uint32_t AddressDatabase::Offset(size_t size) {
+    // Slots hold 32-bit places; a database beyond them (4 GB of keys or 16 GB
+    // of scores) cannot be held, as when memory runs out.
+    if (size > UINT32_MAX)
+        throw std::length_error("address database too large");
+    return static_cast<uint32_t>(size);
 }
 
-std::string_view AddressDatabase::KeyStore::Copy(std::string_view key) {
-    constexpr size_t kBlock = 64 * 1024;
-    char* to;
-    if (key.size() > kBlock / 4) {
-        blocks_.push_back(std::make_unique<char[]>(key.size()));
-        to = blocks_.back().get();
-    } else {
-        if (left_ < key.size()) {
-            blocks_.push_back(std::make_unique<char[]>(kBlock));
-            next_ = blocks_.back().get();
-            left_ = kBlock;
-        }
-        to = next_;
-        next_ += key.size();
-        left_ -= key.size();
+size_t AddressDatabase::Find(std::string_view key, bool& found) const {
+    const auto at =
+        std::lower_bound(order_.begin(), order_.end(), key,
+                         [this](uint32_t slot, std::string_view k) { return Key(slot) < k; });
+    found = at != order_.end() && Key(*at) == key;
+    return static_cast<size_t>(at - order_.begin());
+}
+
+uint32_t AddressDatabase::Lookup(std::string_view key) const {
+    bool found;
+    const size_t at = Find(key, found);
+    return found ? order_[at] : UINT32_MAX;
+}
+
+uint32_t AddressDatabase::NewSlot() {
+    if (!free_.empty()) {
+        const uint32_t slot = free_.back();
+        free_.pop_back();
+        slots_[slot] = Slot{};
+        return slot;
     }
-    std::memcpy(to, key.data(), key.size());
-    return {to, key.size()};
+    slots_.emplace_back();
+    return Offset(slots_.size() - 1);
 }
 
-AddressDatabase::Entries::iterator AddressDatabase::insertEntry(std::string_view key,
-                                                                uint32_t fromCount,
-                                                                uint32_t toCount) {
-    auto it = entries.find(key);
-    if (it != entries.end())
-        it->second = AddressRecord{fromCount, toCount, {}};
-    else
-        it = entries.emplace(keys_.Copy(key), AddressRecord{fromCount, toCount, {}}).first;
-    Reindex(it);
-    return it;
-}
-
-void AddressDatabase::Erase(Entries::iterator it) {
+uint32_t AddressDatabase::InsertAt(size_t at, std::string_view key, uint32_t fromCount,
+                                   uint32_t toCount) {
+    // Room first, so that nothing changes if memory runs out and nothing
+    // after the change can fail.
+    const size_t records = order_.size() + 1;
+    RoomFor(order_, records);
     if (indexed_) {
-        withoutHistory_.erase(it);
-        unanswered_.erase(it);
+        RoomFor(withoutHistory_, records);
+        RoomFor(unanswered_, records);
     }
-    entries.erase(it);
+    const uint32_t keyAt = Offset(keys_.size() + key.size()) - static_cast<uint32_t>(key.size());
+    keys_.append(key);
+    const uint32_t slot = NewSlot();
+    Slot& s = slots_[slot];
+    s.keyAt = keyAt;
+    s.keyLen = static_cast<uint32_t>(key.size());
+    s.fromCount = fromCount;
+    s.toCount = toCount;
+    order_.insert(order_.begin() + static_cast<std::ptrdiff_t>(at), slot);
+    Reindex(slot);
+    return slot;
 }
 
-void AddressDatabase::Reindex(Entries::iterator it) {
+void AddressDatabase::AppendScore(Slot& s, int32_t score) {
+    if (s.scoreCount == s.scoreRoom) {
+        const size_t room = std::max<size_t>(4, size_t{s.scoreRoom} * 2);
+        if (s.scoreAt + size_t{s.scoreRoom} == scores_.size()) {
+            // The last run of scores grows where it is.
+            scores_.resize(Offset(s.scoreAt + room));
+        } else {
+            const uint32_t at = Offset(scores_.size());
+            scores_.resize(Offset(at + room));
+            std::copy_n(scores_.begin() + s.scoreAt, s.scoreCount, scores_.begin() + at);
+            s.scoreAt = at;
+        }
+        s.scoreRoom = static_cast<uint32_t>(room);
+    }
+    scores_[s.scoreAt + s.scoreCount] = score;
+    ++s.scoreCount;
+}
+
+namespace {
+
+// Puts slot into (or takes it out of) a list of slots kept in key order.
+template <typename Less>
+void SetMember(std::vector<uint32_t>& list, uint32_t slot, bool member, Less less) {
+    const auto at = std::lower_bound(list.begin(), list.end(), slot, less);
+    const bool there = at != list.end() && *at == slot;
+    if (member && !there)
+        list.insert(at, slot);
+    else if (!member && there)
+        list.erase(at);
+}
+
+}  // namespace
+
+void AddressDatabase::Reindex(uint32_t slot) {
     if (!indexed_)
         return;
-    const AddressRecord& r = it->second;
-    if (r.scoreHistory.empty())
-        withoutHistory_.insert(it);
-    else
-        withoutHistory_.erase(it);
-    if (r.fromCount == 0 && r.toCount < 10)
-        unanswered_.insert(it);
-    else
-        unanswered_.erase(it);
+    const Slot& r = slots_[slot];
+    const auto less = [this](uint32_t a, uint32_t b) { return KeyBefore(a, b); };
+    SetMember(withoutHistory_, slot, r.scoreCount == 0, less);
+    SetMember(unanswered_, slot, r.fromCount == 0 && r.toCount < 10, less);
 }
 
 void AddressDatabase::BuildIndex() {
     withoutHistory_.clear();
     unanswered_.clear();
-    indexed_ = true;
-    for (auto it = entries.begin(); it != entries.end(); ++it) {
-        const AddressRecord& r = it->second;
-        if (r.scoreHistory.empty())
-            withoutHistory_.insert(withoutHistory_.end(), it);
+    // Room for every record, so that keeping the lists up to date never
+    // needs memory (InsertAt adds room for the record it adds).
+    withoutHistory_.reserve(order_.size() + 1);
+    unanswered_.reserve(order_.size() + 1);
+    for (const uint32_t slot : order_) {
+        const Slot& r = slots_[slot];
+        if (r.scoreCount == 0)
+            withoutHistory_.push_back(slot);
         if (r.fromCount == 0 && r.toCount < 10)
-            unanswered_.insert(unanswered_.end(), it);
+            unanswered_.push_back(slot);
     }
+    indexed_ = true;
+}
+
+// Takes the records marked dead out of the key order and the candidate
+// lists, and offers their slots for reuse: a few one by one, many in one
+// sweep of each list.
+void AddressDatabase::DropDead(const std::vector<uint32_t>& dead) {
+    if (dead.empty())
+        return;
+    RoomFor(free_, free_.size() + dead.size());  // nothing below can fail
+    if (dead.size() <= 8) {
+        const auto less = [this](uint32_t a, uint32_t b) { return KeyBefore(a, b); };
+        for (const uint32_t slot : dead) {
+            SetMember(order_, slot, false, less);
+            SetMember(withoutHistory_, slot, false, less);
+            SetMember(unanswered_, slot, false, less);
+        }
+    } else {
+        const auto gone = [this](uint32_t slot) { return slots_[slot].dead != 0; };
+        for (auto* list : {&order_, &withoutHistory_, &unanswered_})
+            list->erase(std::remove_if(list->begin(), list->end(), gone), list->end());
+    }
+    free_.insert(free_.end(), dead.begin(), dead.end());
 }
 
 void AddressDatabase::pruneEntries() {
-    if (entries.size() <= maxEntries)
+    if (order_.size() <= maxEntries)
         return;
     if (!indexed_)
         BuildIndex();
+    size_t surplus = order_.size() - maxEntries;
+    std::vector<uint32_t> dead;
+    dead.reserve(surplus);  // marking cannot fail half-way
     // First pass: no history and a to-share below 2 per cent. With a to-total
     // of 0 the share is undefined and no record qualifies.
     if (totalTo != 0) {
-        for (auto c = withoutHistory_.begin();
-             c != withoutHistory_.end() && entries.size() > maxEntries;) {
-            const auto it = *c;
-            const double share =
-                static_cast<double>(it->second.toCount) / static_cast<double>(totalTo);
-            if (share < 0.02) {
-                c = withoutHistory_.erase(c);
-                unanswered_.erase(it);
-                entries.erase(it);
-            } else {
-                ++c;
+        for (const uint32_t slot : withoutHistory_) {
+            if (surplus == 0)
+                break;
+            Slot& r = slots_[slot];
+            if (static_cast<double>(r.toCount) / static_cast<double>(totalTo) < 0.02) {
+                dead.push_back(slot);
+                r.dead = 1;
+                --surplus;
             }
         }
     }
     // Second pass: never received from and rarely written to; every
-    // candidate qualifies.
-    while (entries.size() > maxEntries && !unanswered_.empty()) {
-        const auto it = *unanswered_.begin();
-        unanswered_.erase(unanswered_.begin());
-        withoutHistory_.erase(it);
-        entries.erase(it);
+    // candidate still there qualifies.
+    for (const uint32_t slot : unanswered_) {
+        if (surplus == 0)
+            break;
+        Slot& r = slots_[slot];
+        if (!r.dead) {
+            dead.push_back(slot);
+            r.dead = 1;
+            --surplus;
+        }
     }
+    DropDead(dead);
 }
 
 // Adds count to one counter of the address's record, creating the record
 // (with that counter at count and the other at 0) when there is none.
 // True when the record was created.
-bool AddressDatabase::AddToCount(const char* address, uint32_t AddressRecord::*counter,
-                                 uint32_t count) {
+bool AddressDatabase::AddToCount(const char* address, uint32_t Slot::*counter, uint32_t count) {
     const std::string key = normalizeAddress(address);
-    auto it = entries.find(key);
-    if (it == entries.end()) {
-        const bool from = counter == &AddressRecord::fromCount;
-        insertEntry(key, from ? count : 0, from ? 0 : count);
+    bool found;
+    const size_t at = Find(key, found);
+    if (!found) {
+        const bool from = counter == &Slot::fromCount;
+        InsertAt(at, key, from ? count : 0, from ? 0 : count);
         return true;
     }
-    it->second.*counter += count;
-    Reindex(it);
+    const uint32_t slot = order_[at];
+    slots_[slot].*counter += count;
+    Reindex(slot);
     return false;
 }
 
 int32_t AddressDatabase::addSpamAddrTo(const char* address, uint32_t count) {
-    AddToCount(address, &AddressRecord::toCount, count);
+    AddToCount(address, &Slot::toCount, count);
     totalTo += count;
     dirty = true;
     return 1;
 }
 
 int32_t AddressDatabase::addSpamAddrFrom(const char* address, uint32_t count) {
-    if (AddToCount(address, &AddressRecord::fromCount, count))
+    if (AddToCount(address, &Slot::fromCount, count))
         pruneEntries();
     totalFrom += count;
     dirty = true;
@@ -197,14 +270,16 @@ int32_t AddressDatabase::addSpamAddrFrom(const char* address, uint32_t count) {
 
 int32_t AddressDatabase::setSpamAddrFrom(const char* address, uint32_t count) {
     const std::string key = normalizeAddress(address);
-    auto it = entries.find(key);
-    if (it != entries.end()) {
-        if (it->second.fromCount == count)
+    bool found;
+    const size_t at = Find(key, found);
+    if (found) {
+        const uint32_t slot = order_[at];
+        if (slots_[slot].fromCount == count)
             return dirty ? 1 : 0;
-        it->second.fromCount = count;
-        Reindex(it);
+        slots_[slot].fromCount = count;
+        Reindex(slot);
     } else {
-        insertEntry(key, count, 0);
+        InsertAt(at, key, count, 0);
     }
     pruneEntries();
     // The from-total grows by the new value itself, not by the difference.
@@ -213,54 +288,68 @@ int32_t AddressDatabase::setSpamAddrFrom(const char* address, uint32_t count) {
     return 1;
 }
 
-void AddressDatabase::RecordScore(Entries::iterator it, uint32_t score) {
+void AddressDatabase::RecordScore(uint32_t slot, uint32_t score) {
     if (score > 100)
         score = 100;
-    AddressRecord& r = it->second;
-    r.fromCount += 1;
+    Slot& r = slots_[slot];
     // A history read from a file may be longer than the limit; only one of
     // exactly the limit's length loses its oldest score here.
-    if (r.scoreHistory.size() == historyLimit)
-        r.scoreHistory.erase(r.scoreHistory.begin());
-    r.scoreHistory.push_back(static_cast<int32_t>(score));
-    Reindex(it);
+    if (r.scoreCount == historyLimit) {
+        const auto run = scores_.begin() + r.scoreAt;
+        std::copy(run + 1, run + r.scoreCount, run);
+        --r.scoreCount;
+    }
+    AppendScore(r, static_cast<int32_t>(score));
+    r.fromCount += 1;
+    Reindex(slot);
     totalFrom += 1;
     dirty = true;
 }
 
 int32_t AddressDatabase::addSpamAddrScore(const char* address, uint32_t score) {
     const std::string key = normalizeAddress(address);
-    auto it = entries.find(key);
-    if (it == entries.end())
-        it = insertEntry(key, 0, 0);  // the score makes its from-count 1; no pruning
-    RecordScore(it, score);
+    bool found;
+    const size_t at = Find(key, found);
+    // A new record gets its from-count 1 from the score; no pruning.
+    const uint32_t slot = found ? order_[at] : InsertAt(at, key, 0, 0);
+    RecordScore(slot, score);
     return 1;
 }
 
 int32_t AddressDatabase::deleteSpamAddrEntry(const char* address) {
-    const auto it = entries.find(normalizeAddress(address));
-    if (it == entries.end())
+    bool found;
+    const size_t at = Find(normalizeAddress(address), found);
+    if (!found)
         return 0;
-    Erase(it);
+    const uint32_t slot = order_[at];
+    RoomFor(free_, free_.size() + 1);
+    if (indexed_) {
+        const auto less = [this](uint32_t a, uint32_t b) { return KeyBefore(a, b); };
+        SetMember(withoutHistory_, slot, false, less);
+        SetMember(unanswered_, slot, false, less);
+    }
+    order_.erase(order_.begin() + static_cast<std::ptrdiff_t>(at));
+    slots_[slot].dead = 1;
+    free_.push_back(slot);
     dirty = true;
     return 1;
 }
 
 uint32_t AddressDatabase::getSpamAddrFrom(const char* address) const {
-    const auto it = entries.find(normalizeAddress(address));
-    return it == entries.end() ? 0 : it->second.fromCount;
+    const uint32_t slot = Lookup(normalizeAddress(address));
+    return slot == UINT32_MAX ? 0 : slots_[slot].fromCount;
 }
 
 uint32_t AddressDatabase::getSpamAddrTo(const char* address) const {
-    const auto it = entries.find(normalizeAddress(address));
-    return it == entries.end() ? 0 : it->second.toCount;
+    const uint32_t slot = Lookup(normalizeAddress(address));
+    return slot == UINT32_MAX ? 0 : slots_[slot].toCount;
 }
 
 uint32_t AddressDatabase::adjustScore(const char* address, uint32_t score) {
-    const auto it = entries.find(normalizeAddress(address));
-    if (it == entries.end())
+    const uint32_t slot = Lookup(normalizeAddress(address));
+    if (slot == UINT32_MAX)
         return Limit(score);
-    const AddressRecord& r = it->second;
+    const Slot& r = slots_[slot];
 
     // Frequent correspondent: more than 15 per cent of all to-counts. The
     // score shrinks by the address's share; nothing is recorded and the
@@ -274,12 +363,23 @@ uint32_t AddressDatabase::adjustScore(const char* address, uint32_t score) {
     }
 
     uint64_t result;
-    if (r.scoreHistory.empty())
+    if (r.scoreCount == 0)
         result = score > 5 ? score - 5 : score;
     else
-        result = WeightedAverage(r.scoreHistory, score);
-    RecordScore(it, score);
+        result = WeightedAverage(&scores_[r.scoreAt], r.scoreCount, score);
+    RecordScore(slot, score);
     return Limit(result);
+}
+
+AddressDatabase::Snapshot AddressDatabase::Records() const {
+    Snapshot all;
+    for (const uint32_t slot : order_) {
+        const Slot& r = slots_[slot];
+        const auto run = scores_.begin() + r.scoreAt;
+        all.emplace_hint(all.end(), Key(r),
+                         AddressRecord{r.fromCount, r.toCount, {run, run + r.scoreCount}});
+    }
+    return all;
 }
 
 }  // namespace qb::addrdb

@@ -4,36 +4,32 @@
 // the C exports of quelladdr.h.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
-#include <memory>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace qb::addrdb {
 
-// One address's counts and recent scores. The address itself is the key the
-// record is stored under in AddressDatabase::Entries.
+// One address's counts and recent scores, as a value (the database itself
+// keeps its records flat; see AddressDatabase).
 struct AddressRecord {
-    uint32_t fromCount = 0;  // messages received, plus one per recorded score
-    uint32_t toCount = 0;    // messages sent to (or approved for) the address
-    // Spam scores, oldest first. A vector, not a deque: it holds at most a
-    // few dozen scores in practice, and an empty one costs no allocation.
-    std::vector<int32_t> scoreHistory;
+    uint32_t fromCount = 0;             // messages received, plus one per recorded score
+    uint32_t toCount = 0;               // messages sent to (or approved for) the address
+    std::vector<int32_t> scoreHistory;  // oldest first
 
     bool operator==(const AddressRecord&) const = default;
 };
 
 class AddressDatabase {
   public:
-    // Keys compare byte-wise as unsigned values, a prefix first (the standard
-    // string order), which is the file's record order and pruning's visiting
-    // order. The key bytes live in the database's KeyStore.
-    using Entries = std::map<std::string_view, AddressRecord, std::less<>>;
+    // Every record by key, in key order: keys compare byte-wise as unsigned
+    // values, a prefix first (the standard string order), which is the file's
+    // record order and pruning's visiting order.
+    using Snapshot = std::map<std::string, AddressRecord, std::less<>>;
 
     static constexpr const char* kFileName = "quellboxaddr.bin";
     static constexpr uint32_t kHistoryLimit = 20;
@@ -44,9 +40,6 @@ class AddressDatabase {
     // The record key for a caller's address: spaces removed; null, empty or
     // all-space text gives "empty".
     static std::string normalizeAddress(const char* text);
-
-    // Stores a fresh record (no history) under key, replacing any there.
-    Entries::iterator insertEntry(std::string_view key, uint32_t fromCount, uint32_t toCount);
 
     // Removes records until at most maxEntries remain, where the two passes
     // allow: first records without history and under 2% of the to-total, then
@@ -66,72 +59,126 @@ class AddressDatabase {
     uint32_t adjustScore(const char* address, uint32_t score);
 
     // Reads folder\quellboxaddr.bin into the (empty) database: true when the
-    // file could be read. Never sets the changed flag, never prunes.
+    // file could be read. A file that exists but cannot be read (no right to
+    // read it, held by another program, a read error, not a regular file)
+    // leaves the database empty and marks the file as one this handle must
+    // never replace. Never sets the changed flag, never prunes.
     bool initialize();
     // Writes the whole database to folder\quellboxaddr.bin through a temporary
-    // file and a rename: true when written; on false the old file is intact.
+    // file that is flushed to disk and renamed over the old one: true when the
+    // new file is in place and on disk. False, with the old file untouched,
+    // when any step fails or when the file could not be read at opening.
     bool serialize() const;
 
-    // The file's text form: parse into the database (a line replaces any
-    // record of its address; the text is kept for the keys' bytes), and
-    // produce.
-    void Load(std::string text);
+    // The file's text form. Loading takes the text in pieces of any size, in
+    // order, into a database that holds nothing yet; FinishLoad ends it. Load
+    // does both for a whole text.
+    void Expect(uint64_t size);  // a hint: the text's size, before its pieces
+    void LoadPiece(std::string_view piece);
+    void FinishLoad();
+    void Load(std::string_view text);
+    // Hands out the file's text in pieces in order; false when put refused
+    // one (and nothing more was handed out).
+    bool Produce(const std::function<bool(std::string_view)>& put) const;
     std::string Text() const;
 
     // folder and the file name joined with exactly one backslash.
     std::string FilePath() const;
 
-    const Entries& Records() const { return entries; }
+    size_t RecordCount() const { return order_.size(); }
+    Snapshot Records() const;
     bool IsDirty() const { return dirty; }
     uint32_t TotalTo() const { return totalTo; }
     uint32_t TotalFrom() const { return totalFrom; }
 
   private:
-    // The bytes of every key, kept apart from the map so that loading does
-    // not allocate per record and the keys of a loaded file lie in file order:
-    // the loaded text itself (keys lower-cased in place) and blocks for keys
-    // added later. Bytes of removed keys stay until the database goes.
-    class KeyStore {
-      public:
-        std::string& Adopt(std::string text);
-        std::string_view Copy(std::string_view key);
-
-      private:
-        std::deque<std::string> texts_;  // a deque never moves what it holds
-        std::vector<std::unique_ptr<char[]>> blocks_;
-        char* next_ = nullptr;
-        size_t left_ = 0;
+    // One record. Its key bytes lie in keys_, its scores in scores_, each
+    // history in a run of `scoreRoom` places of which the first `scoreCount`
+    // are used; a history that outgrows its run moves to the end of scores_.
+    // Slots are numbered by their place in slots_ and never move; order_
+    // lists the live ones in key order.
+    struct Slot {
+        uint32_t keyAt = 0, keyLen = 0;
+        uint32_t fromCount = 0, toCount = 0;
+        uint32_t scoreAt = 0, scoreCount = 0, scoreRoom = 0;
+        uint32_t dead = 0;  // removed; the slot waits in free_ for reuse
     };
 
-    // Index of the records each pruning pass can remove, in key order, so a
-    // pruning after every add does not walk the whole map. Built the first time
-    // pruning has work to do, then kept up to date by every change.
-    struct KeyOrder {
-        bool operator()(Entries::iterator a, Entries::iterator b) const {
-            return a->first < b->first;
-        }
+    // Where the loader stands in the text: the kind of line it is in, and
+    // within a number or record token, how far that has got.
+    struct Parse {
+        enum Line : uint8_t { kLineStart, kSkip, kHeader, kHeaderNumbers, kKey, kTokens };
+        enum Token : uint8_t { kBlank, kSign, kDigits, kTail };
+        Line line = kLineStart;
+        Token token = kBlank;
+        bool headerRead = false;
+        bool negative = false;
+        bool sawValue = false;          // a token character after the key: the line is a record
+        bool blankBeforeSpace = false;  // held-back blanks: a tab or CR before any space
+        bool unsorted = false;          // a key arrived below the one before it
+        uint32_t value = 0;
+        uint32_t firstNumber = 0;
+        int headerNumber = 0;
+        size_t heldSpaces = 0;  // spaces held back: they count only if more follows
+        size_t tokenIndex = 0;
+        Slot record;
     };
-    using Candidates = std::set<Entries::iterator, KeyOrder>;
 
-    void RecordScore(Entries::iterator it, uint32_t score);
-    bool AddToCount(const char* address, uint32_t AddressRecord::*counter, uint32_t count);
-    void Reindex(Entries::iterator it);
+    std::string_view Key(const Slot& s) const { return {keys_.data() + s.keyAt, s.keyLen}; }
+    std::string_view Key(uint32_t slot) const { return Key(slots_[slot]); }
+    bool KeyBefore(uint32_t a, uint32_t b) const { return Key(a) < Key(b); }
+    // The place in order_ of key's record, or where it would go.
+    size_t Find(std::string_view key, bool& found) const;
+    // key's record, or none (UINT32_MAX).
+    uint32_t Lookup(std::string_view key) const;
+    // Stores a fresh record (no history) under key at order_ place `at`.
+    uint32_t InsertAt(size_t at, std::string_view key, uint32_t fromCount, uint32_t toCount);
+    void AppendScore(Slot& s, int32_t score);
+    uint32_t NewSlot();
+    static uint32_t Offset(size_t size);
+
+    // Makes room for `size` elements ahead of a change that must not fail
+    // half-way, growing by half again at least, so that growing one by one
+    // stays linear.
+    template <typename T>
+    static void RoomFor(std::vector<T>& v, size_t size) {
+        if (v.capacity() < size)
+            v.reserve(std::max(size, v.capacity() + v.capacity() / 2));
+    }
+
+    void RecordScore(uint32_t slot, uint32_t score);
+    bool AddToCount(const char* address, uint32_t Slot::*counter, uint32_t count);
+    void Reindex(uint32_t slot);
     void BuildIndex();
-    void Erase(Entries::iterator it);
+    void DropDead(const std::vector<uint32_t>& dead);
 
-    KeyStore keys_;
+    void LoadLine(const char* begin, const char* end);
+    void EndLine();
+    void EndToken();
+    void StoreLoaded();
+
     std::string folder;
     std::string fileName = kFileName;
     bool dirty = false;
-    Entries entries;
     uint32_t historyLimit = kHistoryLimit;
     uint32_t maxEntries;
     uint32_t totalTo = 0;
     uint32_t totalFrom = 0;
+    bool keepFile_ = false;  // the file exists but could not be read
 
+    std::string keys_;
+    std::vector<int32_t> scores_;
+    std::vector<Slot> slots_;
+    std::vector<uint32_t> order_;
+    std::vector<uint32_t> free_;
+    Parse parse_;
+
+    // The records each pruning pass can remove, in key order, so a pruning
+    // after every add does not walk every record. Built the first time pruning
+    // has work to do, then kept up to date by every change.
     bool indexed_ = false;
-    Candidates withoutHistory_;  // first pass: history empty
-    Candidates unanswered_;      // second pass: from-count 0 and to-count under 10
+    std::vector<uint32_t> withoutHistory_;  // first pass: history empty
+    std::vector<uint32_t> unanswered_;      // second pass: from-count 0 and to-count under 10
 };
 
 }  // namespace qb::addrdb

@@ -102,7 +102,7 @@ QUELLADDR_API int32_t QUELLADDR_CALL getSpamAddrTo(SpamAddrHandle handle, const 
 QUELLADDR_API int32_t QUELLADDR_CALL getSpamAddrHTotals(SpamAddrHandle handle, uint32_t* entries,
                                                         uint32_t* totalTo, uint32_t* totalFrom) {
     const AddressDatabase& db = Db(handle);
-    *entries = static_cast<uint32_t>(db.Records().size());
+    *entries = static_cast<uint32_t>(db.RecordCount());
     *totalTo = db.TotalTo();
     *totalFrom = db.TotalFrom();
     return 1;

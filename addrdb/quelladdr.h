@@ -45,11 +45,16 @@ typedef void* SpamAddrHandle;
 
 /* Opens the database of folder ("" means the current directory) with room for
  * maxEntries records before pruning; loads folder\quellboxaddr.bin when it can
- * be read. Null only when memory runs out. */
+ * be read. A missing file gives an empty database that saves create. A file
+ * that exists but cannot be read (no right to read it, held by another program
+ * without read sharing, a read error, a folder or device in its place) also
+ * gives an empty database, and this handle never writes that file: every save
+ * answers 0. Null only when memory runs out. */
 QUELLADDR_API SpamAddrHandle QUELLADDR_CALL getSpamAddrH(const char* folder, uint32_t maxEntries);
 
 /* Releases the handle; a changed database is pruned and saved first (a failed
- * save is not reported). 1 for a null handle (nothing done), else 0. */
+ * or refused save is not reported: a caller that must know saves first with
+ * saveSpamAddrH). 1 for a null handle (nothing done), else 0. */
 QUELLADDR_API int32_t QUELLADDR_CALL freeSpamAddrH(SpamAddrHandle handle);
 
 /* Writes the adjusted spam score of a message from address to *result;
@@ -73,8 +78,14 @@ QUELLADDR_API int32_t QUELLADDR_CALL addSpamAddrFrom(SpamAddrHandle handle, cons
 QUELLADDR_API int32_t QUELLADDR_CALL addSpamAddrScore(SpamAddrHandle handle, const char* address,
                                                       uint32_t score);
 
-/* Writes the whole database to its file now, without pruning. 1 when the file
- * was written; 0 when it could not be, and then the file on disk is unchanged. */
+/* Writes the whole database to its file now, without pruning, through a
+ * temporary file that is flushed to disk and renamed over the file, the
+ * rename itself made durable. 1 when the new file is in place and on disk.
+ * 0 when it is not known to be: the handle could not read the file when it
+ * was opened (the file is left alone), or creating, writing, flushing or
+ * renaming the temporary file failed (the old file is unchanged), or the
+ * folder could not be flushed after the rename (the new file is in place but
+ * may not survive a power loss). No temporary file stays behind. */
 QUELLADDR_API int32_t QUELLADDR_CALL saveSpamAddrH(SpamAddrHandle handle);
 
 /* Sets the address's from-count to count. 1 when the database has changed

@@ -1,16 +1,22 @@
 // Benchmarks of quelladdr through its exports (a program, not a test):
-//   1. open + release of a 100,000-record file after one change, against
-//      plainly reading and writing the same bytes;
+//   1. open + one change + release of a 100,000-record file, against plainly
+//      reading and writing the same bytes (with and without forcing them to
+//      disk); each measurement is the first thing a fresh process does, the
+//      three kinds take turns, and the medians of the rounds are compared;
 //   2. 1,000,000 getSpamAddrScore calls over 100,000 known addresses;
 //   3. addSpamAddrFrom of 50,000 new addresses with maxEntries 5000, pruning
 //      after each add, with smaller runs beside it to show the growth.
 // Usage: addrdb_bench [work folder]  (default: a new folder under /tmp)
+// (addrdb_bench --once KIND FOLDER INDEX is one measurement of part 1, run by
+// the benchmark itself in a fresh process.)
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -60,9 +66,61 @@ double PlainCopy(const std::string& from, const std::string& to, bool flush) {
     return Seconds(t);
 }
 
+// CPU time (user + system) of this process so far.
+double CpuSeconds() {
+    struct rusage u;
+    ::getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
+}
+
+// One measurement of part 1 in this (fresh) process; prints the wall and CPU
+// seconds it took. kind: "library" (open folder, add one to-count, release),
+// "flushed" or "plain" (copy folder's file to a second file in it).
+int MeasureOnce(const std::string& kind, const std::string& folder, int index) {
+    const std::string file = folder + "/quellboxaddr.bin";
+    const double cpu = CpuSeconds();
+    double wall;
+    if (kind == "library") {
+        const auto t = Clock::now();
+        SpamAddrHandle h = getSpamAddrH(folder.c_str(), 200'000);
+        addSpamAddrTo(h, Address(index).c_str(), 1);
+        freeSpamAddrH(h);  // prunes (nothing to do: under capacity) and saves
+        wall = Seconds(t);
+    } else {
+        wall = PlainCopy(file, folder + "/copy", kind == "flushed");
+    }
+    std::printf("%.9f %.9f\n", wall, CpuSeconds() - cpu);
+    return 0;
+}
+
+struct Figures {
+    std::vector<double> wall, cpu;
+};
+
+// Runs one measurement in a fresh process of this program.
+bool RunOnce(const std::string& self, const char* kind, const std::string& folder, int index,
+             Figures& into) {
+    const std::string command =
+        "'" + self + "' --once " + kind + " '" + folder + "' " + std::to_string(index);
+    FILE* child = ::popen(command.c_str(), "r");
+    if (!child)
+        return false;
+    double wall = 0, cpu = 0;
+    const bool read = std::fscanf(child, "%lf %lf", &wall, &cpu) == 2;
+    if (::pclose(child) != 0 || !read)
+        return false;
+    into.wall.push_back(wall);
+    into.cpu.push_back(cpu);
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 5 && std::strcmp(argv[1], "--once") == 0)
+        return MeasureOnce(argv[2], argv[3], std::atoi(argv[4]));
+    const std::string self = std::filesystem::canonical("/proc/self/exe").string();
     std::string work;
     if (argc > 1) {
         work = argv[1];
@@ -98,41 +156,29 @@ int main(int argc, char** argv) {
     const auto bytes = std::filesystem::file_size(file);
     std::printf("database file: %d records, %ju bytes\n", kRecords, static_cast<uintmax_t>(bytes));
 
-    // 1. Open + release after one change, against plain read + write.
+    // 1. Open + one change + release, against plain read + write (+ flush),
+    // each the first run of a fresh process; the kinds take turns.
     const int kRounds = 15;
-    std::vector<double> plain, flushed, library, opening, releasing;
+    Figures plain, flushed, library;
     for (int r = 0; r < kRounds; ++r) {
-        // Alternate which baseline runs first, so neither always follows the
-        // library's save.
-        if (r % 2) {
-            plain.push_back(PlainCopy(file, work + "/copy", false));
-            flushed.push_back(PlainCopy(file, work + "/copy", true));
-        } else {
-            flushed.push_back(PlainCopy(file, work + "/copy", true));
-            plain.push_back(PlainCopy(file, work + "/copy", false));
+        const bool ok = RunOnce(self, "library", db1, r, library) &&
+                        RunOnce(self, "flushed", db1, r, flushed) &&
+                        RunOnce(self, "plain", db1, r, plain);
+        if (!ok) {
+            std::fprintf(stderr, "a measuring process failed\n");
+            return 1;
         }
-        const auto t = Clock::now();
-        SpamAddrHandle h = getSpamAddrH(db1.c_str(), 200'000);
-        opening.push_back(Seconds(t));
-        addSpamAddrTo(h, addresses[static_cast<size_t>(r)].c_str(), 1);
-        const auto t2 = Clock::now();
-        freeSpamAddrH(h);  // prunes (nothing to do: under capacity) and saves
-        releasing.push_back(Seconds(t2));
-        library.push_back(Seconds(t));
     }
-    for (const bool best : {false, true}) {
-        const auto pick = [best](const std::vector<double>& v) {
-            return best ? *std::min_element(v.begin(), v.end()) : Median(v);
-        };
-        const double p = pick(plain), f = pick(flushed), l = pick(library);
+    const auto show = [&](const char* what, const std::vector<double> Figures::*v) {
+        const double p = Median(plain.*v), f = Median(flushed.*v), l = Median(library.*v);
         std::printf(
-            "1. %s of %d: open+change+release %.2f ms; plain read+write %.2f ms "
-            "(ratio %.2f); plain read+write+flush %.2f ms (ratio %.2f)\n",
-            best ? "best" : "median", kRounds, l * 1e3, p * 1e3, l / p, f * 1e3, l / f);
-    }
-    std::printf(
-        "   of which (medians) open %.2f ms, release (prune, save with flush, free) %.2f ms\n",
-        Median(opening) * 1e3, Median(releasing) * 1e3);
+            "1. %s, medians of %d fresh processes: open+change+release %.2f ms; "
+            "plain read+write %.2f ms (ratio %.2f); plain read+write+flush %.2f ms (ratio %.2f)\n",
+            what, kRounds, l * 1e3, p * 1e3, l / p, f * 1e3, l / f);
+    };
+    show("wall time", &Figures::wall);
+    show("CPU time", &Figures::cpu);
+    std::filesystem::remove(db1 + "/copy");
 
     // 2. 1,000,000 score calls over the 100,000 addresses.
     {
