@@ -273,5 +273,28 @@ TEST_F(WindowsScannerRun, WithoutTheAddressLibraryTheRunEndsOnMainsErrorPath) {
     EXPECT_FALSE(program.Exists("conf/quellboxaddr.bin"));
 }
 
+TEST_F(WindowsScannerRun, ACopyHoldingTheProgramFoldersLockKeepsEveryOtherOut) {
+    StandardStore();
+    SeedRegistry({}, {});
+    ASSERT_EQ(Run(), 0);
+    ASSERT_TRUE(program.Exists("Gleanwick.lock")) << "the lock lives in the program folder";
+    ASSERT_TRUE(::DeleteFileA((program.WinPath() + "\\conf\\quellboxaddr.bin").c_str()));
+    // Held as a copy of another session holds it: that copy's mutex is
+    // not visible here, its lock is.
+    HANDLE held = ::CreateFileA((program.WinPath() + "\\Gleanwick.lock").c_str(),
+                                GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    OVERLAPPED at = {};
+    ASSERT_TRUE(
+        ::LockFileEx(held, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at));
+    ASSERT_EQ(Run(), 0);
+    EXPECT_FALSE(program.Exists("conf/quellboxaddr.bin")) << "the second copy wrote nothing";
+    ::CloseHandle(held);
+    ASSERT_EQ(Run(), 0);
+    EXPECT_EQ(Database().at("alice@example.com").from, 1u) << "the lock went with its holder";
+}
+
 }  // namespace
 }  // namespace qb::test
