@@ -17,16 +17,17 @@ function(qb_add_child_folders)
   endforeach()
 endfunction()
 
-# qb_add_gtest(NAME SOURCES... LIBS ...): one GoogleTest executable registered
-# with CTest, test by test.
+# qb_add_gtest(NAME SOURCES... LIBS ... [LABELS ...]): one GoogleTest
+# executable registered with CTest, test by test, with the CTest labels given.
 function(qb_add_gtest name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main
                                         GTest::gmock)
   include(GoogleTest)
   if(NOT CMAKE_CROSSCOMPILING)
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600
+                         LABELS "${ARG_LABELS}")
   elseif(CMAKE_CROSSCOMPILING_EMULATOR)
     # Listed when ctest runs, through the emulator (Wine), so that building
     # needs no emulator.

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -46,11 +47,53 @@ class ProgramFolder {
     std::string Read(const std::string& name) const { return dir_.Read(name); }
     bool Exists(const std::string& name) const { return dir_.Exists(name); }
 
-    // Runs the program with the arguments and extra environment entries
-    // ("NAME=value"); standard input is /dev/null. Waits at most timeout.
-    // inChild, when given, runs in the child just before the program starts
-    // (to set a limit, drop privileges); killAfter, when not zero, kills the
-    // program with SIGKILL that long after its start.
+    // Starts the program with the arguments and environment changes: "NAME=value"
+    // sets a variable, a bare "NAME" removes it. Standard input is /dev/null,
+    // standard output and error go to outFd; inChild runs in the child just
+    // before the program starts (limits, another user). Returns the child's id.
+    pid_t Start(const std::vector<std::string>& args, const std::vector<std::string>& env,
+                int outFd, const std::function<void()>& inChild = {}) const {
+        const std::string program = dir_ / "Gleanwick";
+        std::vector<std::string> argStore{program};
+        argStore.insert(argStore.end(), args.begin(), args.end());
+        std::vector<std::string> envStore;
+        for (char** e = environ; *e; ++e) {
+            const std::string entry = *e;
+            const std::string name = entry.substr(0, entry.find('='));
+            const bool changed = std::any_of(env.begin(), env.end(), [&](const std::string& c) {
+                return c.substr(0, c.find('=')) == name;
+            });
+            if (!changed)
+                envStore.push_back(entry);
+        }
+        for (const std::string& c : env) {
+            if (c.find('=') != std::string::npos)
+                envStore.push_back(c);
+        }
+        std::vector<char*> argv, envp;
+        for (std::string& a : argStore)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        for (std::string& e : envStore)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::dup2(outFd, 1);
+            ::dup2(outFd, 2);
+            const int devnull = ::open("/dev/null", O_RDONLY);
+            ::dup2(devnull, 0);
+            if (inChild)
+                inChild();
+            ::execve(program.c_str(), argv.data(), envp.data());
+            ::_exit(127);
+        }
+        return child;
+    }
+
+    // Runs the program (see Start) and waits at most timeout for it;
+    // killAfter, when not zero, kills the program with SIGKILL that long
+    // after its start.
     RunResult Run(const std::vector<std::string>& args = {},
                   const std::vector<std::string>& env = {},
                   std::chrono::seconds timeout = std::chrono::seconds(120),
@@ -58,36 +101,9 @@ class ProgramFolder {
                   std::chrono::microseconds killAfter = std::chrono::microseconds(0)) const {
         RunResult result;
         int pipeFd[2];
-        if (::pipe(pipeFd) != 0)
+        if (::pipe2(pipeFd, O_CLOEXEC) != 0)
             return result;
-        const std::string program = dir_ / "Gleanwick";
-        const pid_t child = ::fork();
-        if (child == 0) {
-            ::dup2(pipeFd[1], 1);
-            ::dup2(pipeFd[1], 2);
-            ::close(pipeFd[0]);
-            ::close(pipeFd[1]);
-            const int devnull = ::open("/dev/null", O_RDONLY);
-            ::dup2(devnull, 0);
-            std::vector<std::string> argStore{program};
-            argStore.insert(argStore.end(), args.begin(), args.end());
-            std::vector<char*> argv;
-            for (std::string& a : argStore)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
-            std::vector<std::string> envStore;
-            for (char** e = environ; *e; ++e)
-                envStore.emplace_back(*e);
-            envStore.insert(envStore.end(), env.begin(), env.end());
-            std::vector<char*> envp;
-            for (std::string& e : envStore)
-                envp.push_back(e.data());
-            envp.push_back(nullptr);
-            if (inChild)
-                inChild();
-            ::execve(program.c_str(), argv.data(), envp.data());
-            ::_exit(127);
-        }
+        const pid_t child = Start(args, env, pipeFd[1], inChild);
         ::close(pipeFd[1]);
         ::fcntl(pipeFd[0], F_SETFL, O_NONBLOCK);
         const auto started = std::chrono::steady_clock::now();

@@ -98,8 +98,14 @@ class Scenario {
 
     // ---- run ----
     RunResult Run(const std::vector<std::string>& args = {}) {
+        return program_.Run(args, RunEnvironment());
+    }
+    // The environment changes a run gets (the registry file, written now when
+    // it is missing), after the extra ones (see ProgramFolder::Start).
+    std::vector<std::string> RunEnvironment(std::vector<std::string> extra = {}) {
         WriteRegistry();
-        return program_.Run(args, {"QUELLBOX_REGISTRY=" + RegistryPath()});
+        extra.push_back("QUELLBOX_REGISTRY=" + RegistryPath());
+        return extra;
     }
     std::string RegistryPath() const { return program_ / "registry.reg"; }
     // Writes the registry file now (Run writes it when it is missing).

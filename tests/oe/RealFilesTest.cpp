@@ -45,8 +45,7 @@ TEST_F(RealFiles, EveryMessageFileOpensWithItsHeaderCountAndPlausibleDates) {
     };
     for (const Case& c :
          {Case{"Mail-Transport-Dbx/test.dbx", 1}, Case{"Mail-Transport-Dbx/test1.dbx", 1},
-          Case{"IPED/test_OutlookDBX.dbx", 28}, Case{"DbxOutlookExpress/Inbox.dbx", 1},
-          Case{"DbxOutlookExpress/Outbox.dbx", 0}}) {
+          Case{"DbxOutlookExpress/Inbox.dbx", 1}, Case{"DbxOutlookExpress/Outbox.dbx", 0}}) {
         SCOPED_TRACE(c.name);
         const std::string path = RealFile(c.name);
         CDbx reader;
@@ -81,8 +80,21 @@ TEST_F(RealFiles, MessagesCarryTheirSendersAndBodies) {
     EXPECT_EQ(m->Subject(), "[fmII] centericq 4.7.5 released (Default branch)");
     EXPECT_NE(m->Body().find("centericq"), std::string::npos);
 
+    CDbx welcome;
+    ASSERT_TRUE(welcome.openFile(RealFile("DbxOutlookExpress/Inbox.dbx"), false));
+    EXPECT_EQ(welcome.EMails().item(1)->SenderEMail(), "msoe@microsoft.com");
+}
+
+// The largest file (28 messages, UTF-8 encoded-word subjects) is not carried
+// in the repository; it is checked when the data folder holds it.
+TEST_F(RealFiles, LargeMessageFileYieldsEverySender) {
+    const std::string path = RealFile("IPED/test_OutlookDBX.dbx");
+    if (!std::filesystem::exists(path))
+        GTEST_SKIP() << "not in this data folder: " << path;
     CDbx iped;
-    ASSERT_TRUE(iped.openFile(RealFile("IPED/test_OutlookDBX.dbx"), false));
+    ASSERT_TRUE(iped.openFile(path, true));
+    EXPECT_EQ(iped.IndexCount(), HeaderCount(path));
+    EXPECT_EQ(iped.EMails().Count(), 28);
     int oliver = 0, marcus = 0;
     for (const auto& mail : iped.EMails()) {
         oliver += mail->SenderEMail() == "olivergiovannifuzati@outlook.com";
@@ -91,10 +103,6 @@ TEST_F(RealFiles, MessagesCarryTheirSendersAndBodies) {
     }
     EXPECT_EQ(oliver, 27);
     EXPECT_EQ(marcus, 1);
-
-    CDbx welcome;
-    ASSERT_TRUE(welcome.openFile(RealFile("DbxOutlookExpress/Inbox.dbx"), false));
-    EXPECT_EQ(welcome.EMails().item(1)->SenderEMail(), "msoe@microsoft.com");
 }
 
 TEST_F(RealFiles, FolderFileNamesTheMessageFilesBesideIt) {
