@@ -124,11 +124,11 @@ TEST(AddrDbFileSafety, FilesLargerThanTheReadBufferReadLineByLine) {
             default:
                 text += std::string(key) + " 4294967295 0";
                 for (int s = 0; s < 25; ++s)
-                    text += " " + std::to_string(s);
+                    text.append(" ").append(std::to_string(s));
                 text += "\r\n";
                 expected += lower + " 4294967295 0";
                 for (int s = 5; s < 25; ++s)
-                    expected += " " + std::to_string(s);
+                    expected.append(" ").append(std::to_string(s));
                 expected += "\r\n";
                 break;
         }
@@ -147,8 +147,10 @@ TEST(AddrDbFileSafety, FilesLargerThanTheReadBufferReadLineByLine) {
     // The same lines in reverse order: read back into key order, and of two
     // lines for one address the later in the file wins.
     std::string reversed = "v1 0 0\r\n";
-    for (int i = 5999; i >= 0; --i)
-        reversed += "addr" + std::to_string(i) + " " + std::to_string(i % 3) + " 1\r\n";
+    for (int i = 5999; i >= 0; --i) {
+        reversed.append("addr").append(std::to_string(i)).append(" ");
+        reversed.append(std::to_string(i % 3)).append(" 1\r\n");
+    }
     reversed += "addr17 5 5\r\naddr17 6 6\r\n";
     dir.Write(kFile, reversed);
     AddrDb db(dir.WinPath(), 100000);
