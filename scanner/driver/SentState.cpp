@@ -20,9 +20,9 @@
 #include <cstdio>
 
 #include "platform/FileSystem.h"
-#include "scanner/lists/FileList.h"
 #include "platform/Platform.h"
 #include "scanner/driver/Driver.h"
+#include "scanner/lists/FileList.h"
 
 namespace qb::driver {
 
@@ -127,8 +127,8 @@ void ResolvePendingSentState() {
         std::string old;
         const bool readable = platform::Files().Kind(sent) == platform::PathKind::kMissing ||
                               platform::Files().ReadFile(sent, old);
-        if (readable && !platform::Files().ReplaceFile(sent, pending.content,
-                                                       platform::Durability::kSynced))
+        if (readable &&
+            !platform::Files().ReplaceFile(sent, pending.content, platform::Durability::kSynced))
             ConsoleLog(kPendingSentStateNotApplied);
     }
     DropPending();
