@@ -117,9 +117,11 @@ void ResolvePendingSentState() {
         // Emptied by a run that could not delete it: nothing pending.
     } else if (!read || !Parse(text, pending)) {
         // Without its content nothing can be completed; the messages it
-        // held are counted again rather than lost.
+        // held are counted again rather than lost. (So too, below, when the
+        // database file cannot be read now: no save can be told.)
         ConsoleLog(kPendingSentStateDamaged);
-    } else if (DatabaseFingerprint() != pending.database) {
+    } else if (const std::string now = DatabaseFingerprint();
+               !now.empty() && now != pending.database) {
         // The save took place: the counts are in the database, so
         // conf\oesent must record their messages. An existing conf\oesent
         // that cannot be read is not replaced (the scan then leaves it too).
