@@ -480,6 +480,9 @@ std::string AddressDatabase::FilePath() const {
 }
 
 bool AddressDatabase::initialize() {
+    // Saves of processes killed mid-write left their temporary files; the
+    // next save would remove them too, but a run that saves nothing would not.
+    RemoveDeadWritersTemporaries(FilePath());
     const ReadOutcome outcome = ReadFileInPieces(
         FilePath(), [this](uint64_t size) { Expect(size); },
         [this](std::string_view piece) { LoadPiece(piece); });

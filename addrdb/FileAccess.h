@@ -26,6 +26,11 @@ enum class ReadOutcome {
 ReadOutcome ReadFileInPieces(const std::string& path, const std::function<void(uint64_t)>& expect,
                              const std::function<void(std::string_view)>& take);
 
+// Removes the temporary files that processes now gone left beside the file
+// at path (killed between creating and renaming one, see FileReplacement). A
+// live writer's file stays: another program may be saving the file.
+void RemoveDeadWritersTemporaries(const std::string& path);
+
 // New content for the file at path. It is written to a temporary file in the
 // same folder, whose name holds the writing process's id; Commit flushes it
 // to disk, renames it over the file (keeping the old file's permissions or

@@ -117,6 +117,12 @@ class Registry {
     // cannot be read), naming the file and line where that applies; empty
     // while it can be used.
     virtual std::string Problem() = 0;
+
+    // Deletes what a writer of the registry killed mid-write left behind
+    // (the temporary files of a registry kept in a file); call it while no
+    // other copy of the program can be writing the registry. The system's own
+    // registry leaves nothing behind.
+    virtual void RemoveLeftovers() {}
 };
 
 }  // namespace qb::platform

@@ -131,11 +131,18 @@ ReadOutcome ReadFileInPieces(const std::string& path, const std::function<void(u
     }
 }
 
+void RemoveDeadWritersTemporaries(const std::string& path) {
+    const std::string native = NativePath(path);
+    const size_t slash = native.find_last_of('/');
+    RemoveLeftovers(slash == std::string::npos ? "" : native.substr(0, slash + 1),
+                    slash == std::string::npos ? native : native.substr(slash + 1));
+}
+
 FileReplacement::FileReplacement(const std::string& path) : path_(NativePath(path)) {
+    RemoveDeadWritersTemporaries(path_);
     const size_t slash = path_.find_last_of('/');
     const std::string folder = slash == std::string::npos ? "" : path_.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? path_ : path_.substr(slash + 1);
-    RemoveLeftovers(folder, base);
     temp_ = folder + "." + base + "." + std::to_string(::getpid()) + ".XXXXXX";
     const int fd = ::mkstemp(temp_.data());
     if (fd < 0)

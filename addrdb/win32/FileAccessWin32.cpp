@@ -116,12 +116,18 @@ ReadOutcome ReadFileInPieces(const std::string& path, const std::function<void(u
     }
 }
 
+void RemoveDeadWritersTemporaries(const std::string& path) {
+    const size_t slash = path.find_last_of("\\/");
+    RemoveLeftovers(slash == std::string::npos ? std::string() : path.substr(0, slash + 1),
+                    slash == std::string::npos ? path : path.substr(slash + 1));
+}
+
 FileReplacement::FileReplacement(const std::string& path) : path_(path) {
+    RemoveDeadWritersTemporaries(path_);
     const size_t slash = path_.find_last_of("\\/");
     const std::string folder =
         slash == std::string::npos ? std::string() : path_.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? path_ : path_.substr(slash + 1);
-    RemoveLeftovers(folder, base);
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
         char suffix[48];

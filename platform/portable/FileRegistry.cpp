@@ -27,6 +27,10 @@ void FileRegistry::Reload() {
     tree_ = RegTree();
 }
 
+void FileRegistry::RemoveLeftovers() {
+    Files().RemoveLeftoverTemporaries(path_);
+}
+
 RegTree* FileRegistry::Tree() {
     if (!problem_.empty())
         return nullptr;

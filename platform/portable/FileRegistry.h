@@ -38,6 +38,9 @@ class FileRegistry final : public TreeRegistry {
 
     const std::string& Path() const { return path_; }
     std::string Problem() override;
+    // The temporary files of a replacement of the registry file that a
+    // killed process left beside it.
+    void RemoveLeftovers() override;
 
     // Forgets what was read, so the next operation reads the file again.
     void Reload();

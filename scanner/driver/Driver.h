@@ -15,7 +15,8 @@ class Conf;
 }
 namespace qb::lists {
 class AddressList;
-}
+class FileList;
+}  // namespace qb::lists
 
 namespace qb::driver {
 
@@ -74,6 +75,19 @@ std::string FormatEmail(std::string address);
 bool SaveAddressDatabase();
 // The console line of a database save that failed.
 inline constexpr const char* kDatabaseNotSaved = "Unable to save the address database.";
+
+// conf\oesent and the database together (SentState.cpp). Saves the database
+// and then writes sent to its file, through conf\oesent.pending so that a
+// kill at any moment leaves the next run counting each message once. False,
+// with conf\oesent untouched, when the database could not be saved; raises
+// the list's error when conf\oesent cannot be written.
+bool SaveSentStateWithDatabase(lists::FileList& sent);
+// Completes or drops the pending file of a killed run. Call while this copy
+// is the only one and before the database is opened.
+void ResolvePendingSentState();
+inline constexpr const char* kPendingSentStateDamaged =
+    "conf\\oesent.pending could not be read; its Sent Items messages will be counted again.";
+inline constexpr const char* kPendingSentStateNotApplied = "Unable to update conf\\oesent.";
 
 // ---- The scans, in their run order ---------------------------------------
 

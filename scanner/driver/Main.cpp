@@ -140,8 +140,13 @@ bool Main() {
         return false;
     // With this copy the only one, temporary files of a killed run are
     // leftovers: nothing is writing them any more.
-    for (const char* file : {"approvedsenders", "blockedsenders", "oesas", "oesbs", "oesent"})
+    for (const char* file :
+         {"approvedsenders", "blockedsenders", "oesas", "oesbs", "oesent", "oesent.pending"})
         platform::Files().RemoveLeftoverTemporaries(ProgramFolder() + "\\conf\\" + file);
+    platform::Reg().RemoveLeftovers();
+    // A run killed while saving the Sent Items counts left its conf\oesent
+    // pending: settle it before the database is read.
+    ResolvePendingSentState();
     InstallReporting();
     if (ArgCount() > 0)
         ParseCommandLine();

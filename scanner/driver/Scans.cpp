@@ -240,11 +240,8 @@ void ScanNewSentEmails(std::string dbx_file) {
         }
         // The state file says these messages are counted: the counts must be
         // in the database file first. Unsaved, the next run counts them.
-        if (!SaveAddressDatabase()) {
+        if (!SaveSentStateWithDatabase(sent))
             ConsoleLog(kDatabaseNotSaved);
-            return;
-        }
-        sent.Save();
     });
 }
 

@@ -53,12 +53,14 @@ void FileList::Save(std::string& path) {
     }
 }
 
+std::string FileList::Content() {
+    return ListFileContent([this](auto&& f) { entries_.ForEachKey(std::forward<decltype(f)>(f)); });
+}
+
 void FileList::WriteTo(const std::string& path, platform::Durability durability) {
     if (unreadable_ && path == fileLocation_)
         return;
-    const std::string content =
-        ListFileContent([this](auto&& f) { entries_.ForEachKey(std::forward<decltype(f)>(f)); });
-    if (!platform::Files().ReplaceFile(path, content, durability))
+    if (!platform::Files().ReplaceFile(path, Content(), durability))
         throw RunError(err::kPathFileAccess, "FileList", "Path/File access error");
 }
 

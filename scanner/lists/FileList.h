@@ -53,6 +53,8 @@ class FileList {
     // The same, without waiting for the disk: for a rewrite that a later
     // Save of the same file supersedes.
     void SaveAtomicOnly() { WriteTo(fileLocation_, platform::Durability::kAtomicOnly); }
+    // What Save writes: every entry in key order, each followed by CR LF.
+    std::string Content();
     // The same to path; when path is empty or only spaces, FileLocation is
     // written and path receives it.
     void Save(std::string& path);
