@@ -11,6 +11,8 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <memory>
+
 #include "tests/faults/FaultHarness.h"
 
 namespace qb::test::faults {
@@ -55,10 +57,19 @@ TEST(FaultInjection, KilledRunsLoseNothingAndTheNextRunCatchesUp) {
     Findings found("SIGKILL at random moments of a run");
     const long kills = EnvNumber("QB_FAULT_KILLS", 30);
     const int devnull = DevNull();
-    Pair pair;
+    // The store grows with each generation; past about 150 generations the
+    // database reaches the record limit the scanner opens it with, and its
+    // pruning then removes records by design. A long campaign therefore
+    // starts over with fresh folders every kGenerations kills, so that every
+    // record lost is a fault.
+    constexpr int kGenerations = 100;
+    std::unique_ptr<Pair> fresh;
     int interrupted = 0, i = 0;
     for (; i < kills && campaign.InBudget(); ++i) {
-        const int g = i + 1;
+        const int g = i % kGenerations + 1;
+        if (g == 1)
+            fresh = std::make_unique<Pair>();
+        Pair& pair = *fresh;
         pair.Generation(g);
         const Snapshot pre = Take(pair.victim.Program());
         const std::set<std::string> namesBefore = Names(pair.victim.Program());
