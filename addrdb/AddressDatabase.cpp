@@ -69,17 +69,16 @@ uint32_t AddressDatabase::Offset(size_t size) {
     return static_cast<uint32_t>(size);
 }
 
-size_t AddressDatabase::Find(std::string_view key, bool& found) const {
-    const auto at =
-        std::lower_bound(order_.begin(), order_.end(), key,
-                         [this](uint32_t slot, std::string_view k) { return Key(slot) < k; });
-    found = at != order_.end() && Key(*at) == key;
-    return static_cast<size_t>(at - order_.begin());
+SlotRuns::Place AddressDatabase::Find(std::string_view key, bool& found) const {
+    const SlotRuns::Place at =
+        order_.LowerBound(key, [this](uint32_t slot, std::string_view k) { return Key(slot) < k; });
+    found = order_.Holds(at) && Key(order_[at]) == key;
+    return at;
 }
 
 uint32_t AddressDatabase::Lookup(std::string_view key) const {
     bool found;
-    const size_t at = Find(key, found);
+    const SlotRuns::Place at = Find(key, found);
     return found ? order_[at] : UINT32_MAX;
 }
 
@@ -94,16 +93,12 @@ uint32_t AddressDatabase::NewSlot() {
     return Offset(slots_.size() - 1);
 }
 
-uint32_t AddressDatabase::InsertAt(size_t at, std::string_view key, uint32_t fromCount,
+uint32_t AddressDatabase::InsertAt(SlotRuns::Place at, std::string_view key, uint32_t fromCount,
                                    uint32_t toCount) {
     // Room first, so that nothing changes if memory runs out and nothing
     // after the change can fail.
-    const size_t records = order_.size() + 1;
-    RoomFor(order_, records);
-    if (indexed_) {
-        RoomFor(withoutHistory_, records);
-        RoomFor(unanswered_, records);
-    }
+    order_.Reserve();
+    RoomToReindex();
     const uint32_t keyAt = Offset(keys_.size() + key.size()) - static_cast<uint32_t>(key.size());
     keys_.append(key);
     const uint32_t slot = NewSlot();
@@ -112,7 +107,7 @@ uint32_t AddressDatabase::InsertAt(size_t at, std::string_view key, uint32_t fro
     s.keyLen = static_cast<uint32_t>(key.size());
     s.fromCount = fromCount;
     s.toCount = toCount;
-    order_.insert(order_.begin() + static_cast<std::ptrdiff_t>(at), slot);
+    order_.Insert(at, slot);
     Reindex(slot);
     return slot;
 }
@@ -139,16 +134,23 @@ namespace {
 
 // Puts slot into (or takes it out of) a list of slots kept in key order.
 template <typename Less>
-void SetMember(std::vector<uint32_t>& list, uint32_t slot, bool member, Less less) {
-    const auto at = std::lower_bound(list.begin(), list.end(), slot, less);
-    const bool there = at != list.end() && *at == slot;
+void SetMember(SlotRuns& list, uint32_t slot, bool member, Less less) {
+    const SlotRuns::Place at = list.LowerBound(slot, less);
+    const bool there = list.Holds(at) && list[at] == slot;
     if (member && !there)
-        list.insert(at, slot);
+        list.Insert(at, slot);
     else if (!member && there)
-        list.erase(at);
+        list.Erase(at);
 }
 
 }  // namespace
+
+void AddressDatabase::RoomToReindex() {
+    if (!indexed_)
+        return;
+    withoutHistory_.Reserve();
+    unanswered_.Reserve();
+}
 
 void AddressDatabase::Reindex(uint32_t slot) {
     if (!indexed_)
@@ -160,18 +162,14 @@ void AddressDatabase::Reindex(uint32_t slot) {
 }
 
 void AddressDatabase::BuildIndex() {
-    withoutHistory_.clear();
-    unanswered_.clear();
-    // Room for every record, so that keeping the lists up to date never
-    // needs memory (InsertAt adds room for the record it adds).
-    withoutHistory_.reserve(order_.size() + 1);
-    unanswered_.reserve(order_.size() + 1);
+    withoutHistory_.Clear();
+    unanswered_.Clear();
     for (const uint32_t slot : order_) {
         const Slot& r = slots_[slot];
         if (r.scoreCount == 0)
-            withoutHistory_.push_back(slot);
+            withoutHistory_.PushBack(slot);
         if (r.fromCount == 0 && r.toCount < 10)
-            unanswered_.push_back(slot);
+            unanswered_.PushBack(slot);
     }
     indexed_ = true;
 }
@@ -192,8 +190,8 @@ void AddressDatabase::DropDead(const std::vector<uint32_t>& dead) {
         }
     } else {
         const auto gone = [this](uint32_t slot) { return slots_[slot].dead != 0; };
-        for (auto* list : {&order_, &withoutHistory_, &unanswered_})
-            list->erase(std::remove_if(list->begin(), list->end(), gone), list->end());
+        for (SlotRuns* list : {&order_, &withoutHistory_, &unanswered_})
+            list->RemoveIf(gone);
     }
     free_.insert(free_.end(), dead.begin(), dead.end());
 }
@@ -241,13 +239,14 @@ void AddressDatabase::pruneEntries() {
 bool AddressDatabase::AddToCount(const char* address, uint32_t Slot::*counter, uint32_t count) {
     const std::string key = normalizeAddress(address);
     bool found;
-    const size_t at = Find(key, found);
+    const SlotRuns::Place at = Find(key, found);
     if (!found) {
         const bool from = counter == &Slot::fromCount;
         InsertAt(at, key, from ? count : 0, from ? 0 : count);
         return true;
     }
     const uint32_t slot = order_[at];
+    RoomToReindex();
     slots_[slot].*counter += count;
     Reindex(slot);
     return false;
@@ -271,11 +270,12 @@ int32_t AddressDatabase::addSpamAddrFrom(const char* address, uint32_t count) {
 int32_t AddressDatabase::setSpamAddrFrom(const char* address, uint32_t count) {
     const std::string key = normalizeAddress(address);
     bool found;
-    const size_t at = Find(key, found);
+    const SlotRuns::Place at = Find(key, found);
     if (found) {
         const uint32_t slot = order_[at];
         if (slots_[slot].fromCount == count)
             return dirty ? 1 : 0;
+        RoomToReindex();
         slots_[slot].fromCount = count;
         Reindex(slot);
     } else {
@@ -291,6 +291,7 @@ int32_t AddressDatabase::setSpamAddrFrom(const char* address, uint32_t count) {
 void AddressDatabase::RecordScore(uint32_t slot, uint32_t score) {
     if (score > 100)
         score = 100;
+    RoomToReindex();
     Slot& r = slots_[slot];
     // A history read from a file may be longer than the limit; only one of
     // exactly the limit's length loses its oldest score here.
@@ -309,7 +310,7 @@ void AddressDatabase::RecordScore(uint32_t slot, uint32_t score) {
 int32_t AddressDatabase::addSpamAddrScore(const char* address, uint32_t score) {
     const std::string key = normalizeAddress(address);
     bool found;
-    const size_t at = Find(key, found);
+    const SlotRuns::Place at = Find(key, found);
     // A new record gets its from-count 1 from the score; no pruning.
     const uint32_t slot = found ? order_[at] : InsertAt(at, key, 0, 0);
     RecordScore(slot, score);
@@ -318,7 +319,7 @@ int32_t AddressDatabase::addSpamAddrScore(const char* address, uint32_t score) {
 
 int32_t AddressDatabase::deleteSpamAddrEntry(const char* address) {
     bool found;
-    const size_t at = Find(normalizeAddress(address), found);
+    const SlotRuns::Place at = Find(normalizeAddress(address), found);
     if (!found)
         return 0;
     const uint32_t slot = order_[at];
@@ -328,7 +329,7 @@ int32_t AddressDatabase::deleteSpamAddrEntry(const char* address) {
         SetMember(withoutHistory_, slot, false, less);
         SetMember(unanswered_, slot, false, less);
     }
-    order_.erase(order_.begin() + static_cast<std::ptrdiff_t>(at));
+    order_.Erase(at);
     slots_[slot].dead = 1;
     free_.push_back(slot);
     dirty = true;
