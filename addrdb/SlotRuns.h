@@ -52,9 +52,8 @@ class SlotRuns {
     // is the list's order; the end when every slot is before key.
     template <typename Key, typename Before>
     Place LowerBound(const Key& key, Before before) const {
-        const auto run = std::partition_point(runs_.begin(), runs_.end(), [&](const Run& r) {
-            return before(r.back(), key);
-        });
+        const auto run = std::partition_point(runs_.begin(), runs_.end(),
+                                              [&](const Run& r) { return before(r.back(), key); });
         if (run == runs_.end())
             return End();
         const auto at = std::lower_bound(run->begin(), run->end(), key, before);
@@ -128,8 +127,9 @@ class SlotRuns {
         for (size_t i = 0; i < all.size(); i += kRunMax / 2) {
             Run run;
             run.reserve(kRunMax);
-            run.assign(all.begin() + static_cast<std::ptrdiff_t>(i),
-                       all.begin() + static_cast<std::ptrdiff_t>(std::min(all.size(), i + kRunMax / 2)));
+            run.assign(
+                all.begin() + static_cast<std::ptrdiff_t>(i),
+                all.begin() + static_cast<std::ptrdiff_t>(std::min(all.size(), i + kRunMax / 2)));
             runs.push_back(std::move(run));
         }
         runs_.swap(runs);
@@ -144,8 +144,9 @@ class SlotRuns {
             run.erase(std::remove_if(run.begin(), run.end(), gone), run.end());
             size_ += run.size();
         }
-        runs_.erase(std::remove_if(runs_.begin(), runs_.end(), [](const Run& r) { return r.empty(); }),
-                    runs_.end());
+        runs_.erase(
+            std::remove_if(runs_.begin(), runs_.end(), [](const Run& r) { return r.empty(); }),
+            runs_.end());
     }
 
     void Clear() {
@@ -163,7 +164,9 @@ class SlotRuns {
   private:
     using Run = std::vector<uint32_t>;
 
-    Place End() const { return runs_.empty() ? Place{} : Place{runs_.size() - 1, runs_.back().size()}; }
+    Place End() const {
+        return runs_.empty() ? Place{} : Place{runs_.size() - 1, runs_.back().size()};
+    }
 
     std::vector<Run> runs_;  // none empty; each with room for kRunMax slots
     Run spare_;              // room for the next split
