@@ -247,8 +247,13 @@ bool AddressDatabase::AddToCount(const char* address, uint32_t Slot::*counter, u
     }
     const uint32_t slot = order_[at];
     RoomToReindex();
-    slots_[slot].*counter += count;
-    Reindex(slot);
+    Slot& r = slots_[slot];
+    const bool wasUnanswered = r.fromCount == 0 && r.toCount < 10;
+    r.*counter += count;
+    // Only the second candidate list depends on the counts: when the record's
+    // place in it stays as it was, nothing is to be done.
+    if (wasUnanswered != (r.fromCount == 0 && r.toCount < 10))
+        Reindex(slot);
     return false;
 }
 
