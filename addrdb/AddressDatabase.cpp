@@ -61,6 +61,20 @@ std::string AddressDatabase::normalizeAddress(const char* text) {
     return key;
 }
 
+namespace {
+
+// The record key of a caller's address, as normalizeAddress gives it,
+// without making a string where the text is its own key (not empty, no
+// space): then the view is of the text itself, otherwise of `made`.
+std::string_view KeyOf(const char* text, std::string& made) {
+    if (text && *text && !std::strchr(text, ' '))
+        return text;
+    made = AddressDatabase::normalizeAddress(text);
+    return made;
+}
+
+}  // namespace
+
 uint32_t AddressDatabase::Offset(size_t size) {
     // Slots hold 32-bit places; a database beyond them (4 GB of keys or 16 GB
     // of scores) cannot be held, as when memory runs out.
@@ -237,7 +251,8 @@ void AddressDatabase::pruneEntries() {
 // (with that counter at count and the other at 0) when there is none.
 // True when the record was created.
 bool AddressDatabase::AddToCount(const char* address, uint32_t Slot::*counter, uint32_t count) {
-    const std::string key = normalizeAddress(address);
+    std::string made;
+    const std::string_view key = KeyOf(address, made);
     bool found;
     const SlotRuns::Place at = Find(key, found);
     if (!found) {
@@ -273,7 +288,8 @@ int32_t AddressDatabase::addSpamAddrFrom(const char* address, uint32_t count) {
 }
 
 int32_t AddressDatabase::setSpamAddrFrom(const char* address, uint32_t count) {
-    const std::string key = normalizeAddress(address);
+    std::string made;
+    const std::string_view key = KeyOf(address, made);
     bool found;
     const SlotRuns::Place at = Find(key, found);
     if (found) {
@@ -313,7 +329,8 @@ void AddressDatabase::RecordScore(uint32_t slot, uint32_t score) {
 }
 
 int32_t AddressDatabase::addSpamAddrScore(const char* address, uint32_t score) {
-    const std::string key = normalizeAddress(address);
+    std::string made;
+    const std::string_view key = KeyOf(address, made);
     bool found;
     const SlotRuns::Place at = Find(key, found);
     // A new record gets its from-count 1 from the score; no pruning.
@@ -323,8 +340,9 @@ int32_t AddressDatabase::addSpamAddrScore(const char* address, uint32_t score) {
 }
 
 int32_t AddressDatabase::deleteSpamAddrEntry(const char* address) {
+    std::string made;
     bool found;
-    const SlotRuns::Place at = Find(normalizeAddress(address), found);
+    const SlotRuns::Place at = Find(KeyOf(address, made), found);
     if (!found)
         return 0;
     const uint32_t slot = order_[at];
@@ -342,17 +360,20 @@ int32_t AddressDatabase::deleteSpamAddrEntry(const char* address) {
 }
 
 uint32_t AddressDatabase::getSpamAddrFrom(const char* address) const {
-    const uint32_t slot = Lookup(normalizeAddress(address));
+    std::string made;
+    const uint32_t slot = Lookup(KeyOf(address, made));
     return slot == UINT32_MAX ? 0 : slots_[slot].fromCount;
 }
 
 uint32_t AddressDatabase::getSpamAddrTo(const char* address) const {
-    const uint32_t slot = Lookup(normalizeAddress(address));
+    std::string made;
+    const uint32_t slot = Lookup(KeyOf(address, made));
     return slot == UINT32_MAX ? 0 : slots_[slot].toCount;
 }
 
 uint32_t AddressDatabase::adjustScore(const char* address, uint32_t score) {
-    const uint32_t slot = Lookup(normalizeAddress(address));
+    std::string made;
+    const uint32_t slot = Lookup(KeyOf(address, made));
     if (slot == UINT32_MAX)
         return Limit(score);
     const Slot& r = slots_[slot];

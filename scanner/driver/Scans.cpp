@@ -24,20 +24,21 @@ bool ScanSwitchOn(const char* name) {
     return text::TrimBlanks(value).empty() || value == "1";
 }
 
-// Splits a field at every ";": an empty field gives no element; doubled or
-// trailing separators give empty elements.
-std::vector<std::string> SplitAddresses(const std::string& field) {
-    std::vector<std::string> elements;
+// Calls visit with each element of a field split at every ";": an empty
+// field gives no element; doubled or trailing separators give empty
+// elements. The elements are views into field.
+template <typename Visit>
+void ForEachAddress(std::string_view field, Visit&& visit) {
     if (field.empty())
-        return elements;
+        return;
     size_t start = 0;
     for (;;) {
         const size_t semi = field.find(';', start);
-        if (semi == std::string::npos) {
-            elements.push_back(field.substr(start));
-            return elements;
+        if (semi == std::string_view::npos) {
+            visit(field.substr(start));
+            return;
         }
-        elements.push_back(field.substr(start, semi - start));
+        visit(field.substr(start, semi - start));
         start = semi + 1;
     }
 }
@@ -154,10 +155,11 @@ void HarvestFolder(const FolderScan& scan, const std::string& dbx_file) {
             if (!scan.approve && Tracing()) {
                 ConsoleLog("email_index: " + std::to_string(emailIndex));
             }
-            for (const std::string& element : SplitAddresses(email->SenderEMail())) {
+            const std::string sender = email->SenderEMail();
+            ForEachAddress(sender, [&](std::string_view element) {
                 const std::string a = FormatEmail(element);
                 if (!scan.approve && scanSet.Exists(a))
-                    continue;
+                    return;
                 if (!scan.approve)
                     scanSet.Add(a, 0);
                 const bool listed = approved.Exists(a) || blocked.Exists(a) ||
@@ -178,7 +180,7 @@ void HarvestFolder(const FolderScan& scan, const std::string& dbx_file) {
                         AddrLib().addSpamAddrTo(gAddrHandle, a, 1);
                     }
                 }
-            }
+            });
         }
 
         if (!scan.approve && Tracing()) {
@@ -231,12 +233,13 @@ void PreviousFrom(std::string dbx_file) {
         for (const auto& email : dbx.EMails()) {
             if (nowHour - MailHour(email->MailDate()) <= 24)
                 continue;
-            for (const std::string& element : SplitAddresses(email->SenderEMail())) {
+            const std::string sender = email->SenderEMail();
+            ForEachAddress(sender, [&](std::string_view element) {
                 const std::string a = FormatEmail(element);
                 if (AddrLib().getSpamAddrFrom(gAddrHandle, a) == 0) {
                     AddrLib().addSpamAddrFrom(gAddrHandle, a, 1);
                 }
-            }
+            });
         }
     });
 }
@@ -261,9 +264,10 @@ void ScanNewSentEmails(std::string dbx_file) {
             const std::string key = std::to_string(email->Id());
             if (sent.Exists(key))
                 continue;
-            for (const std::string& element : SplitAddresses(email->RecipientEMail())) {
+            const std::string recipients = email->RecipientEMail();
+            ForEachAddress(recipients, [&](std::string_view element) {
                 AddrLib().addSpamAddrTo(gAddrHandle, FormatEmail(element), 1);
-            }
+            });
             sent.Add(key);
         }
         // The state file says these messages are counted: the counts must be
