@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <stdexcept>
 
 namespace qb::addrdb {
@@ -91,9 +92,116 @@ SlotRuns::Place AddressDatabase::Find(std::string_view key, bool& found) const {
 }
 
 uint32_t AddressDatabase::Lookup(std::string_view key) const {
+    SlotRuns::Place at;
+    return Locate(key, at);
+}
+
+uint32_t AddressDatabase::Locate(std::string_view key, SlotRuns::Place& at) const {
+    if (TableReady()) {
+        const uint32_t slot = TableFind(key);
+        if (slot != UINT32_MAX)
+            return slot;
+    }
     bool found;
-    const SlotRuns::Place at = Find(key, found);
+    at = Find(key, found);
     return found ? order_[at] : UINT32_MAX;
+}
+
+uint32_t AddressDatabase::HashOf(std::string_view key) {
+    uint32_t h = 2166136261u;  // FNV-1a
+    for (const char c : key) {
+        h ^= static_cast<unsigned char>(c);
+        h *= 16777619u;
+    }
+    return h;
+}
+
+bool AddressDatabase::TableReady() const {
+    if (!table_.empty())
+        return true;
+    // Made after a lookup per 16 records (and a few more): by then the
+    // lookups by key order have cost more than making the table does.
+    if (++lookups_ < 64 + order_.size() / 16)
+        return false;
+    lookups_ = 0;
+    try {
+        TableBuild(order_.size() + 1);
+    } catch (const std::bad_alloc&) {
+        std::vector<uint32_t>().swap(table_);
+    }
+    return !table_.empty();
+}
+
+uint32_t AddressDatabase::TableFind(std::string_view key) const {
+    const size_t mask = table_.size() - 1;
+    for (size_t i = HashOf(key) & mask;; i = (i + 1) & mask) {
+        const uint32_t entry = table_[i];
+        if (entry == 0)
+            return UINT32_MAX;
+        if (Key(entry - 1) == key)
+            return entry - 1;
+    }
+}
+
+// A table for `records` records: a power of two at least twice as many.
+void AddressDatabase::TableBuild(size_t records) const {
+    size_t size = 64;
+    while (size < 2 * records)
+        size *= 2;
+    std::vector<uint32_t>(size, 0).swap(table_);
+    TableFill();
+}
+
+// Enters every record of the key order into the (empty) table.
+void AddressDatabase::TableFill() const {
+    for (const uint32_t slot : order_)
+        TablePut(slot);
+}
+
+void AddressDatabase::TablePut(uint32_t slot) const {
+    const size_t mask = table_.size() - 1;
+    size_t i = HashOf(Key(slot)) & mask;
+    while (table_[i] != 0)
+        i = (i + 1) & mask;
+    table_[i] = slot + 1;
+}
+
+// Room in the table for one more record; a table that cannot grow is
+// dropped (lookups search the key order again).
+void AddressDatabase::TableRoom() {
+    if (table_.empty() || 2 * (order_.size() + 1) <= table_.size())
+        return;
+    try {
+        TableBuild(order_.size() + 1);
+    } catch (const std::bad_alloc&) {
+        std::vector<uint32_t>().swap(table_);
+    }
+}
+
+// Takes slot out of the table, moving back the entries after it that
+// would otherwise no longer be found.
+void AddressDatabase::TableRemove(uint32_t slot) {
+    if (table_.empty())
+        return;
+    const size_t mask = table_.size() - 1;
+    size_t i = HashOf(Key(slot)) & mask;
+    while (table_[i] != slot + 1) {
+        if (table_[i] == 0)
+            return;
+        i = (i + 1) & mask;
+    }
+    table_[i] = 0;
+    for (size_t j = (i + 1) & mask; table_[j] != 0; j = (j + 1) & mask) {
+        const size_t home = HashOf(Key(table_[j] - 1)) & mask;
+        // The entry at j stays unless the freed place i lies on its probe
+        // path, from home to j.
+        const bool onPath = i <= j ? (home <= i || home > j) : (home <= i && home > j);
+        if (onPath) {
+            table_[i] = table_[j];
+            table_[j] = 0;
+            i = j;
+        }
+    }
 }
 
 uint32_t AddressDatabase::NewSlot() {
@@ -113,6 +221,7 @@ uint32_t AddressDatabase::InsertAt(SlotRuns::Place at, std::string_view key, uin
     // after the change can fail.
     order_.Reserve();
     RoomToReindex();
+    TableRoom();
     const uint32_t keyAt = Offset(keys_.size() + key.size()) - static_cast<uint32_t>(key.size());
     keys_.append(key);
     const uint32_t slot = NewSlot();
@@ -122,6 +231,8 @@ uint32_t AddressDatabase::InsertAt(SlotRuns::Place at, std::string_view key, uin
     s.fromCount = fromCount;
     s.toCount = toCount;
     order_.Insert(at, slot);
+    if (!table_.empty())
+        TablePut(slot);
     Reindex(slot);
     return slot;
 }
@@ -207,6 +318,13 @@ void AddressDatabase::DropDead(const std::vector<uint32_t>& dead) {
         for (SlotRuns* list : {&order_, &withoutHistory_, &unanswered_})
             list->RemoveIf(gone);
     }
+    if (dead.size() <= 8) {
+        for (const uint32_t slot : dead)
+            TableRemove(slot);
+    } else if (!table_.empty()) {
+        std::fill(table_.begin(), table_.end(), 0);
+        TableFill();
+    }
     free_.insert(free_.end(), dead.begin(), dead.end());
 }
 
@@ -253,14 +371,13 @@ void AddressDatabase::pruneEntries() {
 bool AddressDatabase::AddToCount(const char* address, uint32_t Slot::*counter, uint32_t count) {
     std::string made;
     const std::string_view key = KeyOf(address, made);
-    bool found;
-    const SlotRuns::Place at = Find(key, found);
-    if (!found) {
+    SlotRuns::Place at;
+    const uint32_t slot = Locate(key, at);
+    if (slot == UINT32_MAX) {
         const bool from = counter == &Slot::fromCount;
         InsertAt(at, key, from ? count : 0, from ? 0 : count);
         return true;
     }
-    const uint32_t slot = order_[at];
     RoomToReindex();
     Slot& r = slots_[slot];
     const bool wasUnanswered = r.fromCount == 0 && r.toCount < 10;
@@ -353,6 +470,7 @@ int32_t AddressDatabase::deleteSpamAddrEntry(const char* address) {
         SetMember(unanswered_, slot, false, less);
     }
     order_.Erase(at);
+    TableRemove(slot);
     slots_[slot].dead = 1;
     free_.push_back(slot);
     dirty = true;

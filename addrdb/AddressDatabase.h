@@ -133,6 +133,23 @@ class AddressDatabase {
     SlotRuns::Place Find(std::string_view key, bool& found) const;
     // key's record, or none (UINT32_MAX).
     uint32_t Lookup(std::string_view key) const;
+    // key's record, or none (UINT32_MAX) and then the place in order_ where
+    // it would go.
+    uint32_t Locate(std::string_view key, SlotRuns::Place& at) const;
+
+    // Lookups by hash: a table of slot + 1 (0: free), open addressing with
+    // linear probing, at most half full. It is made once lookups have become
+    // many for the database's size (a handle opened for one change never
+    // pays for it), then kept up to date by every change; until then, and
+    // if memory for it cannot be had, lookups search the key order.
+    static uint32_t HashOf(std::string_view key);
+    bool TableReady() const;
+    uint32_t TableFind(std::string_view key) const;
+    void TableBuild(size_t size) const;
+    void TableFill() const;
+    void TablePut(uint32_t slot) const;
+    void TableRoom();
+    void TableRemove(uint32_t slot);
     // Stores a fresh record (no history) under key at order_ place `at`.
     uint32_t InsertAt(SlotRuns::Place at, std::string_view key, uint32_t fromCount,
                       uint32_t toCount);
@@ -179,6 +196,8 @@ class AddressDatabase {
     std::vector<uint32_t> loaded_;  // the slots of the lines loaded so far, in file order
     std::vector<uint32_t> free_;
     Parse parse_;
+    mutable std::vector<uint32_t> table_;
+    mutable size_t lookups_ = 0;  // lookups by key order while there is no table
 
     // The records each pruning pass can remove, in key order, so a pruning
     // after every add does not walk every record. Built the first time pruning

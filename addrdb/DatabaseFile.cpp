@@ -496,6 +496,7 @@ bool AddressDatabase::initialize() {
     std::vector<int32_t>().swap(scores_);
     std::vector<Slot>().swap(slots_);
     std::vector<uint32_t>().swap(loaded_);
+    std::vector<uint32_t>().swap(table_);
     order_.Release();
     std::vector<uint32_t>().swap(free_);
     parse_ = Parse{};
