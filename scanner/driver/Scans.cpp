@@ -44,7 +44,7 @@ void ForEachAddress(std::string_view field, Visit&& visit) {
 }
 
 // Days since 1970-01-01 of a civil date (proleptic Gregorian).
-int64_t DaysFromCivil(int64_t y, int m, int d) {
+constexpr int64_t DaysFromCivil(int64_t y, int m, int d) {
     y -= m <= 2;
     const int64_t era = (y >= 0 ? y : y - 399) / 400;
     const int64_t yoe = y - era * 400;
@@ -98,6 +98,21 @@ int64_t MailHour(const std::string& date) {
         throw TypeMismatchError("PreviousFrom");
     }
     return HourNumber(y, mo, d, h);
+}
+
+// The clock hour of a message: from the stored date where there is one,
+// the same hour MailHour reads from the text the reader makes of it (dates
+// of the years 1601 to 9999, whose texts are valid dates); otherwise from
+// the text, as MailHour decides.
+int64_t MessageHour(const oe::EMailView& email) {
+    constexpr uint64_t kTicksPerHour = 36000000000ull;
+    constexpr int64_t kDays1601To1970 = DaysFromCivil(1970, 1, 1) - DaysFromCivil(1601, 1, 1);
+    constexpr uint64_t kYear10000 =
+        static_cast<uint64_t>(DaysFromCivil(10000, 1, 1) - DaysFromCivil(1601, 1, 1)) * 24 *
+        kTicksPerHour;
+    if (const std::optional<uint64_t> ticks = email.StoredMailDate(); ticks && *ticks < kYear10000)
+        return static_cast<int64_t>(*ticks / kTicksPerHour) - kDays1601To1970 * 24;
+    return MailHour(email.MailDate());
 }
 
 // Opens a scan's .dbx file; when it cannot be opened, writes the scan's
@@ -231,7 +246,7 @@ void PreviousFrom(std::string dbx_file) {
         const platform::LocalTime now = platform::Time().Now();
         const int64_t nowHour = HourNumber(now.year, now.month, now.day, now.hour);
         for (const auto& email : dbx.EMails()) {
-            if (nowHour - MailHour(email->MailDate()) <= 24)
+            if (nowHour - MessageHour(email) <= 24)
                 continue;
             const std::string sender = email->SenderEMail();
             ForEachAddress(sender, [&](std::string_view element) {

@@ -437,6 +437,15 @@ std::string EMailView::MailDate() const {
     return s.present & CEmails::kHasDate ? MailDateText(s.date) : std::string();
 }
 
+std::optional<uint64_t> EMailView::StoredMailDate() const {
+    if ((ref_ & CEmails::kAdded) || Object())
+        return std::nullopt;
+    const auto& s = owner_->stored_[ref_];
+    if (!(s.present & CEmails::kHasDate))
+        return std::nullopt;
+    return s.date;
+}
+
 std::string EMailView::Body() const {
     if (const CEmail* m = Object())
         return m->Body();

@@ -66,6 +66,10 @@ class EMailView {
 
     int32_t Id() const;
     std::string MailDate() const;
+    // The stored date (100-nanosecond ticks since 1601-01-01) from which
+    // MailDate makes its text, for a message of the reader's that has a date
+    // and no record object yet; none otherwise (MailDate then tells).
+    std::optional<uint64_t> StoredMailDate() const;
     int32_t DataOffset() const;
     int32_t ItemType() const;
     std::string Subject() const;
