@@ -59,41 +59,13 @@ int64_t HourNumber(int year, int month, int day, int hour) {
     return DaysFromCivil(year, month, day) * 24 + hour;
 }
 
-// The reader writes every date as "yyyy-mm-dd hh:mm:ss"; such a text is
-// taken apart directly (the same numbers the general reading gives), any
-// other goes through the general reading.
-bool ReadPlainDate(const std::string& date, int& y, int& mo, int& d, int& h, int& mi, int& s) {
-    static constexpr char kShape[] = "dddd-dd-dd dd:dd:dd";
-    if (date.size() != sizeof kShape - 1)
-        return false;
-    for (size_t i = 0; i < date.size(); ++i) {
-        const bool digit = date[i] >= '0' && date[i] <= '9';
-        if (kShape[i] == 'd' ? !digit : date[i] != kShape[i])
-            return false;
-    }
-    const auto number = [&](size_t at, size_t length) {
-        int n = 0;
-        for (size_t i = at; i < at + length; ++i)
-            n = n * 10 + (date[i] - '0');
-        return n;
-    };
-    y = number(0, 4);
-    mo = number(5, 2);
-    d = number(8, 2);
-    h = number(11, 2);
-    mi = number(14, 2);
-    s = number(17, 2);
-    return true;
-}
-
 // The clock hour of a message date "yyyy-mm-dd hh:mm:ss"; a text that is no
 // valid date is a type mismatch, which ends the scan through its error path.
 int64_t MailHour(const std::string& date) {
     int y, mo, d, h, mi, s;
     char tail;
-    if ((!ReadPlainDate(date, y, mo, d, h, mi, s) &&
-         std::sscanf(date.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &s, &tail) !=
-             6) ||
+    if (std::sscanf(date.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &s, &tail) !=
+            6 ||
         mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59 || y < 100) {
         throw TypeMismatchError("PreviousFrom");
     }
