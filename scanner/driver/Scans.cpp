@@ -1,5 +1,8 @@
 // The four folder scans: Inbox, Sent Items, approve folder, block folder.
 #include <cstdio>
+#include <optional>
+#include <unordered_set>
+#include <vector>
 
 #include "common/RunError.h"
 #include "common/Text.h"
@@ -10,6 +13,7 @@
 #include "scanner/driver/Guard.h"
 #include "scanner/lists/AddressList.h"
 #include "scanner/lists/FileList.h"
+#include "scanner/lists/NumericKey.h"
 #include "scanner/lists/SortedList.h"
 #include "scanner/oe/CDbx.h"
 
@@ -85,6 +89,21 @@ int64_t MessageHour(const oe::EMailView& email) {
     if (const std::optional<uint64_t> ticks = email.StoredMailDate(); ticks && *ticks < kYear10000)
         return static_cast<int64_t>(*ticks / kTicksPerHour) - kDays1601To1970 * 24;
     return MailHour(email.MailDate());
+}
+
+// Whether a numeric list holds two entries for one number. Looked up in a
+// copy, which sorts without changing the list's own state.
+bool HoldsEqualNumbers(const lists::FileList& list) {
+    lists::FileList copy = list;
+    const std::vector<std::string> items = copy.Items();
+    std::optional<double> previous;
+    for (const std::string& item : items) {
+        const std::optional<double> number = lists::ParseNumericKey(item);
+        if (number && previous && *number == *previous)
+            return true;
+        previous = number;
+    }
+    return false;
 }
 
 // Opens a scan's .dbx file; when it cannot be opened, writes the scan's
@@ -247,15 +266,41 @@ void ScanNewSentEmails(std::string dbx_file) {
         // Without the recorded numbers every message would be counted again.
         if (sent.Unreadable())
             return;
-        for (const auto& email : dbx.EMails()) {
-            const std::string key = std::to_string(email->Id());
-            if (sent.Exists(key))
-                continue;
-            const std::string recipients = email->RecipientEMail();
+        const auto count = [&](const oe::EMailView& email) {
+            const std::string recipients = email.RecipientEMail();
             ForEachAddress(recipients, [&](std::string_view element) {
                 AddrLib().addSpamAddrTo(gAddrHandle, FormatEmail(element), 1);
             });
-            sent.Add(key);
+        };
+        if (HoldsEqualNumbers(sent)) {
+            // Entries for one number (a hand-edited file) keep the order in
+            // which the list's lookups and additions sort them.
+            for (const auto& email : dbx.EMails()) {
+                const std::string key = std::to_string(email->Id());
+                if (sent.Exists(key))
+                    continue;
+                count(email);
+                sent.Add(key);
+            }
+        } else {
+            // Every number once: the file's order is the numbers' order,
+            // however the list gets there. The loaded entries are looked up
+            // before anything is added, so the list sorts once instead of
+            // once per batch of additions; the messages counted in this run
+            // are known by their numbers.
+            std::unordered_set<int32_t> counted;
+            std::vector<std::string> added;
+            for (const auto& email : dbx.EMails()) {
+                const int32_t id = email->Id();
+                std::string key = std::to_string(id);
+                if (counted.count(id) != 0 || sent.Exists(key))
+                    continue;
+                count(email);
+                counted.insert(id);
+                added.push_back(std::move(key));
+            }
+            for (const std::string& key : added)
+                sent.Add(key);
         }
         // The state file says these messages are counted: the counts must be
         // in the database file first. Unsaved, the next run counts them.

@@ -100,6 +100,38 @@ TEST(ScannerRun, InboxDatesOfEveryRangeCountAsTheirTextReads) {
     }
 }
 
+TEST(ScannerRun, SentItemsCountEachNewMessageNumber) {
+    // A message number already recorded and new ones in no particular order:
+    // each new one is counted and the state file lists the numbers in order.
+    Scenario s;
+    s.StandardFolders();
+    s.ListFile("oesent", "10\r\n");
+    s.Messages("Sent Items.dbx", {To(30, "x@example.com"), To(20, "y@example.com"),
+                                  To(10, "z@example.com"), To(5, "x@example.com")});
+    ASSERT_EQ(s.Run().exitCode, 0);
+    EXPECT_EQ(s.File("oesent"), "5\r\n10\r\n20\r\n30\r\n");
+    const auto db = s.Database();
+    EXPECT_EQ(db.at("x@example.com").to, 2u);
+    EXPECT_EQ(db.at("y@example.com").to, 1u);
+    EXPECT_EQ(db.count("z@example.com"), 0u) << "message 10 was counted before";
+}
+
+TEST(ScannerRun, SentItemsStateFileWithOneNumberTwiceKeepsItsLines) {
+    // A hand-edited state file naming one number in two ways: both lines
+    // stay, in the order the list's lookups and additions give them.
+    Scenario s;
+    s.StandardFolders();
+    s.ListFile("oesent", "010\r\n7\r\n10\r\n");
+    s.Messages("Sent Items.dbx",
+               {To(30, "x@example.com"), To(10, "z@example.com"), To(2, "y@example.com")});
+    ASSERT_EQ(s.Run().exitCode, 0);
+    EXPECT_EQ(s.File("oesent"), "2\r\n7\r\n10\r\n010\r\n30\r\n");
+    const auto db = s.Database();
+    EXPECT_EQ(db.at("x@example.com").to, 1u);
+    EXPECT_EQ(db.at("y@example.com").to, 1u);
+    EXPECT_EQ(db.count("z@example.com"), 0u);
+}
+
 TEST(ScannerRun, SecondRunCountsNothingTwice) {
     Scenario s;
     FillStandardStore(s);
