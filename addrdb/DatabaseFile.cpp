@@ -398,6 +398,9 @@ void AddressDatabase::FinishLoad() {
     }
     order_.Assign(loaded_);
     std::vector<uint32_t>().swap(loaded_);
+    // Lookups by hash start afresh over the loaded records.
+    std::vector<uint32_t>().swap(table_);
+    lookups_ = 0;
     parse_ = Parse{};
 }
 
