@@ -161,8 +161,7 @@ void HarvestFolder(const FolderScan& scan, const std::string& dbx_file) {
             if (!scan.approve && Tracing()) {
                 ConsoleLog("email_index: " + std::to_string(emailIndex));
             }
-            const std::string sender = email->SenderEMail();
-            ForEachAddress(sender, [&](std::string_view element) {
+            ForEachAddress(email->SenderEMailView(), [&](std::string_view element) {
                 const std::string a = FormatEmail(element);
                 if (!scan.approve && scanSet.Exists(a))
                     return;
@@ -239,8 +238,7 @@ void PreviousFrom(std::string dbx_file) {
         for (const auto& email : dbx.EMails()) {
             if (nowHour - MessageHour(email) <= 24)
                 continue;
-            const std::string sender = email->SenderEMail();
-            ForEachAddress(sender, [&](std::string_view element) {
+            ForEachAddress(email->SenderEMailView(), [&](std::string_view element) {
                 const std::string a = FormatEmail(element);
                 if (AddrLib().getSpamAddrFrom(gAddrHandle, a) == 0) {
                     AddrLib().addSpamAddrFrom(gAddrHandle, a, 1);
@@ -267,8 +265,7 @@ void ScanNewSentEmails(std::string dbx_file) {
         if (sent.Unreadable())
             return;
         const auto count = [&](const oe::EMailView& email) {
-            const std::string recipients = email.RecipientEMail();
-            ForEachAddress(recipients, [&](std::string_view element) {
+            ForEachAddress(email.RecipientEMailView(), [&](std::string_view element) {
                 AddrLib().addSpamAddrTo(gAddrHandle, FormatEmail(element), 1);
             });
         };

@@ -421,8 +421,19 @@ QB_EMAIL_VIEW_TEXT(RecipientEMail, kRecipientEMail)
 QB_EMAIL_VIEW_TEXT(accountname, kAccountName)
 QB_EMAIL_VIEW_TEXT(AccountNumber, kAccountNumber)
 
+#define QB_EMAIL_VIEW_TEXT_VIEW(Getter, field)                               \
+    std::string_view EMailView::Getter##View() const {                       \
+        if (const CEmail* m = Object())                                      \
+            return m->Getter();                                              \
+        return owner_->StoredText(owner_->stored_[ref_], MailFields::field); \
+    }
+
+QB_EMAIL_VIEW_TEXT_VIEW(SenderEMail, kSenderEMail)
+QB_EMAIL_VIEW_TEXT_VIEW(RecipientEMail, kRecipientEMail)
+
 #undef QB_EMAIL_VIEW_NUMBER
 #undef QB_EMAIL_VIEW_TEXT
+#undef QB_EMAIL_VIEW_TEXT_VIEW
 
 int32_t EMailView::ItemType() const {
     if (const CEmail* m = Object())

@@ -85,6 +85,11 @@ class EMailView {
     std::string accountname() const;
     std::string AccountNumber() const;
     std::string Body() const;
+    // SenderEMail and RecipientEMail as views, without making a string: of
+    // the stored text, or of the message object's text, valid while the
+    // collection lives and that text is not changed.
+    std::string_view SenderEMailView() const;
+    std::string_view RecipientEMailView() const;
 
     // The message's record object, made now when it has none yet; the same
     // object item gives for this message.

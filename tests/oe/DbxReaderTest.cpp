@@ -384,6 +384,35 @@ TEST_F(DbxTest, ViewsGiveTheStoredDateUntilTheMessageHasAnObject) {
     }
 }
 
+TEST_F(DbxTest, AddressViewsShowTheStoredTextsThenTheObjectsTexts) {
+    dbx::Message a;
+    a.id = 1;
+    a.senderEMail = "Sender@Example.com";
+    a.recipientEMail = "one@example.com;two@example.com";
+    dbx::Message b;
+    b.id = 2;  // no addresses at all
+    CDbx reader;
+    ASSERT_TRUE(reader.openFile(Store(dbx::MessageFile({a, b})), false));
+    for (const auto& m : reader.EMails()) {
+        EXPECT_EQ(m->SenderEMailView(), m->SenderEMail());
+        EXPECT_EQ(m->RecipientEMailView(), m->RecipientEMail());
+        if (m->Id() == 1) {
+            EXPECT_EQ(m->SenderEMailView(), "Sender@Example.com");
+            EXPECT_EQ(m->RecipientEMailView(), "one@example.com;two@example.com");
+            m->Record()->SetSenderEMail("changed@example.com");
+        } else {
+            EXPECT_EQ(m->SenderEMailView(), "");
+            EXPECT_EQ(m->RecipientEMailView(), "");
+        }
+    }
+    for (const auto& m : reader.EMails()) {
+        if (m->Id() == 1) {
+            EXPECT_EQ(m->SenderEMailView(), "changed@example.com") << "the object's text";
+            EXPECT_EQ(m->RecipientEMailView(), "one@example.com;two@example.com");
+        }
+    }
+}
+
 TEST_F(DbxTest, LaterFieldsWinAndUnknownFieldsAreSkipped) {
     dbx::Record r;
     r.fields = {dbx::Field::Direct(0x80, 5),         dbx::Field::Byte(0x01, 0xFE),
