@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <stdexcept>
 
 namespace qb::addrdb {
@@ -61,6 +62,20 @@ std::string AddressDatabase::normalizeAddress(const char* text) {
     return key;
 }
 
+namespace {
+
+// The record key of a caller's address, as normalizeAddress gives it,
+// without making a string where the text is its own key (not empty, no
+// space): then the view is of the text itself, otherwise of `made`.
+std::string_view KeyOf(const char* text, std::string& made) {
+    if (text && *text && !std::strchr(text, ' '))
+        return text;
+    made = AddressDatabase::normalizeAddress(text);
+    return made;
+}
+
+}  // namespace
+
 uint32_t AddressDatabase::Offset(size_t size) {
     // Slots hold 32-bit places; a database beyond them (4 GB of keys or 16 GB
     // of scores) cannot be held, as when memory runs out.
@@ -69,18 +84,124 @@ uint32_t AddressDatabase::Offset(size_t size) {
     return static_cast<uint32_t>(size);
 }
 
-size_t AddressDatabase::Find(std::string_view key, bool& found) const {
-    const auto at =
-        std::lower_bound(order_.begin(), order_.end(), key,
-                         [this](uint32_t slot, std::string_view k) { return Key(slot) < k; });
-    found = at != order_.end() && Key(*at) == key;
-    return static_cast<size_t>(at - order_.begin());
+SlotRuns::Place AddressDatabase::Find(std::string_view key, bool& found) const {
+    const SlotRuns::Place at =
+        order_.LowerBound(key, [this](uint32_t slot, std::string_view k) { return Key(slot) < k; });
+    found = order_.Holds(at) && Key(order_[at]) == key;
+    return at;
 }
 
 uint32_t AddressDatabase::Lookup(std::string_view key) const {
+    SlotRuns::Place at;
+    return Locate(key, at);
+}
+
+uint32_t AddressDatabase::Locate(std::string_view key, SlotRuns::Place& at) const {
+    if (TableReady()) {
+        const uint32_t slot = TableFind(key);
+        if (slot != UINT32_MAX)
+            return slot;
+    }
     bool found;
-    const size_t at = Find(key, found);
+    at = Find(key, found);
     return found ? order_[at] : UINT32_MAX;
+}
+
+uint32_t AddressDatabase::HashOf(std::string_view key) {
+    uint32_t h = 2166136261u;  // FNV-1a
+    for (const char c : key) {
+        h ^= static_cast<unsigned char>(c);
+        h *= 16777619u;
+    }
+    return h;
+}
+
+bool AddressDatabase::TableReady() const {
+    if (!table_.empty())
+        return true;
+    // Made after a lookup per 16 records (and a few more): by then the
+    // lookups by key order have cost more than making the table does.
+    if (++lookups_ < 64 + order_.size() / 16)
+        return false;
+    lookups_ = 0;
+    try {
+        TableBuild(order_.size() + 1);
+    } catch (const std::bad_alloc&) {
+        std::vector<uint32_t>().swap(table_);
+    }
+    return !table_.empty();
+}
+
+uint32_t AddressDatabase::TableFind(std::string_view key) const {
+    const size_t mask = table_.size() - 1;
+    for (size_t i = HashOf(key) & mask;; i = (i + 1) & mask) {
+        const uint32_t entry = table_[i];
+        if (entry == 0)
+            return UINT32_MAX;
+        if (Key(entry - 1) == key)
+            return entry - 1;
+    }
+}
+
+// A table for `records` records: a power of two at least twice as many.
+void AddressDatabase::TableBuild(size_t records) const {
+    size_t size = 64;
+    while (size < 2 * records)
+        size *= 2;
+    std::vector<uint32_t>(size, 0).swap(table_);
+    TableFill();
+}
+
+// Enters every record of the key order into the (empty) table.
+void AddressDatabase::TableFill() const {
+    for (const uint32_t slot : order_)
+        TablePut(slot);
+}
+
+void AddressDatabase::TablePut(uint32_t slot) const {
+    const size_t mask = table_.size() - 1;
+    size_t i = HashOf(Key(slot)) & mask;
+    while (table_[i] != 0)
+        i = (i + 1) & mask;
+    table_[i] = slot + 1;
+}
+
+// Room in the table for one more record; a table that cannot grow is
+// dropped (lookups search the key order again).
+void AddressDatabase::TableRoom() {
+    if (table_.empty() || 2 * (order_.size() + 1) <= table_.size())
+        return;
+    try {
+        TableBuild(order_.size() + 1);
+    } catch (const std::bad_alloc&) {
+        std::vector<uint32_t>().swap(table_);
+    }
+}
+
+// Takes slot out of the table, moving back the entries after it that
+// would otherwise no longer be found.
+void AddressDatabase::TableRemove(uint32_t slot) {
+    if (table_.empty())
+        return;
+    const size_t mask = table_.size() - 1;
+    size_t i = HashOf(Key(slot)) & mask;
+    while (table_[i] != slot + 1) {
+        if (table_[i] == 0)
+            return;
+        i = (i + 1) & mask;
+    }
+    table_[i] = 0;
+    for (size_t j = (i + 1) & mask; table_[j] != 0; j = (j + 1) & mask) {
+        const size_t home = HashOf(Key(table_[j] - 1)) & mask;
+        // The entry at j stays unless the freed place i lies on its probe
+        // path, from home to j.
+        const bool onPath = i <= j ? (home <= i || home > j) : (home <= i && home > j);
+        if (onPath) {
+            table_[i] = table_[j];
+            table_[j] = 0;
+            i = j;
+        }
+    }
 }
 
 uint32_t AddressDatabase::NewSlot() {
@@ -94,16 +215,13 @@ uint32_t AddressDatabase::NewSlot() {
     return Offset(slots_.size() - 1);
 }
 
-uint32_t AddressDatabase::InsertAt(size_t at, std::string_view key, uint32_t fromCount,
+uint32_t AddressDatabase::InsertAt(SlotRuns::Place at, std::string_view key, uint32_t fromCount,
                                    uint32_t toCount) {
     // Room first, so that nothing changes if memory runs out and nothing
     // after the change can fail.
-    const size_t records = order_.size() + 1;
-    RoomFor(order_, records);
-    if (indexed_) {
-        RoomFor(withoutHistory_, records);
-        RoomFor(unanswered_, records);
-    }
+    order_.Reserve();
+    RoomToReindex();
+    TableRoom();
     const uint32_t keyAt = Offset(keys_.size() + key.size()) - static_cast<uint32_t>(key.size());
     keys_.append(key);
     const uint32_t slot = NewSlot();
@@ -112,7 +230,9 @@ uint32_t AddressDatabase::InsertAt(size_t at, std::string_view key, uint32_t fro
     s.keyLen = static_cast<uint32_t>(key.size());
     s.fromCount = fromCount;
     s.toCount = toCount;
-    order_.insert(order_.begin() + static_cast<std::ptrdiff_t>(at), slot);
+    order_.Insert(at, slot);
+    if (!table_.empty())
+        TablePut(slot);
     Reindex(slot);
     return slot;
 }
@@ -139,16 +259,23 @@ namespace {
 
 // Puts slot into (or takes it out of) a list of slots kept in key order.
 template <typename Less>
-void SetMember(std::vector<uint32_t>& list, uint32_t slot, bool member, Less less) {
-    const auto at = std::lower_bound(list.begin(), list.end(), slot, less);
-    const bool there = at != list.end() && *at == slot;
+void SetMember(SlotRuns& list, uint32_t slot, bool member, Less less) {
+    const SlotRuns::Place at = list.LowerBound(slot, less);
+    const bool there = list.Holds(at) && list[at] == slot;
     if (member && !there)
-        list.insert(at, slot);
+        list.Insert(at, slot);
     else if (!member && there)
-        list.erase(at);
+        list.Erase(at);
 }
 
 }  // namespace
+
+void AddressDatabase::RoomToReindex() {
+    if (!indexed_)
+        return;
+    withoutHistory_.Reserve();
+    unanswered_.Reserve();
+}
 
 void AddressDatabase::Reindex(uint32_t slot) {
     if (!indexed_)
@@ -160,18 +287,14 @@ void AddressDatabase::Reindex(uint32_t slot) {
 }
 
 void AddressDatabase::BuildIndex() {
-    withoutHistory_.clear();
-    unanswered_.clear();
-    // Room for every record, so that keeping the lists up to date never
-    // needs memory (InsertAt adds room for the record it adds).
-    withoutHistory_.reserve(order_.size() + 1);
-    unanswered_.reserve(order_.size() + 1);
+    withoutHistory_.Clear();
+    unanswered_.Clear();
     for (const uint32_t slot : order_) {
         const Slot& r = slots_[slot];
         if (r.scoreCount == 0)
-            withoutHistory_.push_back(slot);
+            withoutHistory_.PushBack(slot);
         if (r.fromCount == 0 && r.toCount < 10)
-            unanswered_.push_back(slot);
+            unanswered_.PushBack(slot);
     }
     indexed_ = true;
 }
@@ -192,8 +315,15 @@ void AddressDatabase::DropDead(const std::vector<uint32_t>& dead) {
         }
     } else {
         const auto gone = [this](uint32_t slot) { return slots_[slot].dead != 0; };
-        for (auto* list : {&order_, &withoutHistory_, &unanswered_})
-            list->erase(std::remove_if(list->begin(), list->end(), gone), list->end());
+        for (SlotRuns* list : {&order_, &withoutHistory_, &unanswered_})
+            list->RemoveIf(gone);
+    }
+    if (dead.size() <= 8) {
+        for (const uint32_t slot : dead)
+            TableRemove(slot);
+    } else if (!table_.empty()) {
+        std::fill(table_.begin(), table_.end(), 0);
+        TableFill();
     }
     free_.insert(free_.end(), dead.begin(), dead.end());
 }
@@ -239,17 +369,23 @@ void AddressDatabase::pruneEntries() {
 // (with that counter at count and the other at 0) when there is none.
 // True when the record was created.
 bool AddressDatabase::AddToCount(const char* address, uint32_t Slot::*counter, uint32_t count) {
-    const std::string key = normalizeAddress(address);
-    bool found;
-    const size_t at = Find(key, found);
-    if (!found) {
+    std::string made;
+    const std::string_view key = KeyOf(address, made);
+    SlotRuns::Place at;
+    const uint32_t slot = Locate(key, at);
+    if (slot == UINT32_MAX) {
         const bool from = counter == &Slot::fromCount;
         InsertAt(at, key, from ? count : 0, from ? 0 : count);
         return true;
     }
-    const uint32_t slot = order_[at];
-    slots_[slot].*counter += count;
-    Reindex(slot);
+    RoomToReindex();
+    Slot& r = slots_[slot];
+    const bool wasUnanswered = r.fromCount == 0 && r.toCount < 10;
+    r.*counter += count;
+    // Only the second candidate list depends on the counts: when the record's
+    // place in it stays as it was, nothing is to be done.
+    if (wasUnanswered != (r.fromCount == 0 && r.toCount < 10))
+        Reindex(slot);
     return false;
 }
 
@@ -269,13 +405,15 @@ int32_t AddressDatabase::addSpamAddrFrom(const char* address, uint32_t count) {
 }
 
 int32_t AddressDatabase::setSpamAddrFrom(const char* address, uint32_t count) {
-    const std::string key = normalizeAddress(address);
+    std::string made;
+    const std::string_view key = KeyOf(address, made);
     bool found;
-    const size_t at = Find(key, found);
+    const SlotRuns::Place at = Find(key, found);
     if (found) {
         const uint32_t slot = order_[at];
         if (slots_[slot].fromCount == count)
             return dirty ? 1 : 0;
+        RoomToReindex();
         slots_[slot].fromCount = count;
         Reindex(slot);
     } else {
@@ -291,6 +429,7 @@ int32_t AddressDatabase::setSpamAddrFrom(const char* address, uint32_t count) {
 void AddressDatabase::RecordScore(uint32_t slot, uint32_t score) {
     if (score > 100)
         score = 100;
+    RoomToReindex();
     Slot& r = slots_[slot];
     // A history read from a file may be longer than the limit; only one of
     // exactly the limit's length loses its oldest score here.
@@ -307,9 +446,10 @@ void AddressDatabase::RecordScore(uint32_t slot, uint32_t score) {
 }
 
 int32_t AddressDatabase::addSpamAddrScore(const char* address, uint32_t score) {
-    const std::string key = normalizeAddress(address);
+    std::string made;
+    const std::string_view key = KeyOf(address, made);
     bool found;
-    const size_t at = Find(key, found);
+    const SlotRuns::Place at = Find(key, found);
     // A new record gets its from-count 1 from the score; no pruning.
     const uint32_t slot = found ? order_[at] : InsertAt(at, key, 0, 0);
     RecordScore(slot, score);
@@ -317,8 +457,9 @@ int32_t AddressDatabase::addSpamAddrScore(const char* address, uint32_t score) {
 }
 
 int32_t AddressDatabase::deleteSpamAddrEntry(const char* address) {
+    std::string made;
     bool found;
-    const size_t at = Find(normalizeAddress(address), found);
+    const SlotRuns::Place at = Find(KeyOf(address, made), found);
     if (!found)
         return 0;
     const uint32_t slot = order_[at];
@@ -328,7 +469,8 @@ int32_t AddressDatabase::deleteSpamAddrEntry(const char* address) {
         SetMember(withoutHistory_, slot, false, less);
         SetMember(unanswered_, slot, false, less);
     }
-    order_.erase(order_.begin() + static_cast<std::ptrdiff_t>(at));
+    order_.Erase(at);
+    TableRemove(slot);
     slots_[slot].dead = 1;
     free_.push_back(slot);
     dirty = true;
@@ -336,17 +478,20 @@ int32_t AddressDatabase::deleteSpamAddrEntry(const char* address) {
 }
 
 uint32_t AddressDatabase::getSpamAddrFrom(const char* address) const {
-    const uint32_t slot = Lookup(normalizeAddress(address));
+    std::string made;
+    const uint32_t slot = Lookup(KeyOf(address, made));
     return slot == UINT32_MAX ? 0 : slots_[slot].fromCount;
 }
 
 uint32_t AddressDatabase::getSpamAddrTo(const char* address) const {
-    const uint32_t slot = Lookup(normalizeAddress(address));
+    std::string made;
+    const uint32_t slot = Lookup(KeyOf(address, made));
     return slot == UINT32_MAX ? 0 : slots_[slot].toCount;
 }
 
 uint32_t AddressDatabase::adjustScore(const char* address, uint32_t score) {
-    const uint32_t slot = Lookup(normalizeAddress(address));
+    std::string made;
+    const uint32_t slot = Lookup(KeyOf(address, made));
     if (slot == UINT32_MAX)
         return Limit(score);
     const Slot& r = slots_[slot];

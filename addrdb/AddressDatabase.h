@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "addrdb/SlotRuns.h"
+
 namespace qb::addrdb {
 
 // One address's counts and recent scores, as a value (the database itself
@@ -128,11 +130,29 @@ class AddressDatabase {
     std::string_view Key(uint32_t slot) const { return Key(slots_[slot]); }
     bool KeyBefore(uint32_t a, uint32_t b) const { return Key(a) < Key(b); }
     // The place in order_ of key's record, or where it would go.
-    size_t Find(std::string_view key, bool& found) const;
+    SlotRuns::Place Find(std::string_view key, bool& found) const;
     // key's record, or none (UINT32_MAX).
     uint32_t Lookup(std::string_view key) const;
+    // key's record, or none (UINT32_MAX) and then the place in order_ where
+    // it would go.
+    uint32_t Locate(std::string_view key, SlotRuns::Place& at) const;
+
+    // Lookups by hash: a table of slot + 1 (0: free), open addressing with
+    // linear probing, at most half full. It is made once lookups have become
+    // many for the database's size (a handle opened for one change never
+    // pays for it), then kept up to date by every change; until then, and
+    // if memory for it cannot be had, lookups search the key order.
+    static uint32_t HashOf(std::string_view key);
+    bool TableReady() const;
+    uint32_t TableFind(std::string_view key) const;
+    void TableBuild(size_t size) const;
+    void TableFill() const;
+    void TablePut(uint32_t slot) const;
+    void TableRoom();
+    void TableRemove(uint32_t slot);
     // Stores a fresh record (no history) under key at order_ place `at`.
-    uint32_t InsertAt(size_t at, std::string_view key, uint32_t fromCount, uint32_t toCount);
+    uint32_t InsertAt(SlotRuns::Place at, std::string_view key, uint32_t fromCount,
+                      uint32_t toCount);
     void AppendScore(Slot& s, int32_t score);
     uint32_t NewSlot();
     static uint32_t Offset(size_t size);
@@ -148,6 +168,9 @@ class AddressDatabase {
 
     void RecordScore(uint32_t slot, uint32_t score);
     bool AddToCount(const char* address, uint32_t Slot::*counter, uint32_t count);
+    // Room for the candidate lists to take in one slot each, before a change
+    // that Reindex then follows.
+    void RoomToReindex();
     void Reindex(uint32_t slot);
     void BuildIndex();
     void DropDead(const std::vector<uint32_t>& dead);
@@ -169,16 +192,19 @@ class AddressDatabase {
     std::string keys_;
     std::vector<int32_t> scores_;
     std::vector<Slot> slots_;
-    std::vector<uint32_t> order_;
+    SlotRuns order_;
+    std::vector<uint32_t> loaded_;  // the slots of the lines loaded so far, in file order
     std::vector<uint32_t> free_;
     Parse parse_;
+    mutable std::vector<uint32_t> table_;
+    mutable size_t lookups_ = 0;  // lookups by key order while there is no table
 
     // The records each pruning pass can remove, in key order, so a pruning
     // after every add does not walk every record. Built the first time pruning
     // has work to do, then kept up to date by every change.
     bool indexed_ = false;
-    std::vector<uint32_t> withoutHistory_;  // first pass: history empty
-    std::vector<uint32_t> unanswered_;      // second pass: from-count 0 and to-count under 10
+    SlotRuns withoutHistory_;  // first pass: history empty
+    SlotRuns unanswered_;      // second pass: from-count 0 and to-count under 10
 };
 
 }  // namespace qb::addrdb

@@ -361,18 +361,18 @@ void AddressDatabase::StoreLoaded() {
     // A saved file holds its keys in order: each line goes at the end. A line
     // for the address of the line before replaces its record (the later line
     // wins); a key below the one before leaves the order to FinishLoad.
-    if (!order_.empty() && !parse_.unsorted) {
-        const std::string_view last = Key(order_.back());
+    if (!loaded_.empty() && !parse_.unsorted) {
+        const std::string_view last = Key(loaded_.back());
         const std::string_view key = Key(r);
         if (key == last) {
-            slots_[order_.back()] = r;
+            slots_[loaded_.back()] = r;
             return;
         }
         if (key < last)
             parse_.unsorted = true;
     }
     slots_.push_back(r);
-    order_.push_back(Offset(slots_.size() - 1));
+    loaded_.push_back(Offset(slots_.size() - 1));
 }
 
 void AddressDatabase::FinishLoad() {
@@ -383,19 +383,24 @@ void AddressDatabase::FinishLoad() {
         EndLine();
     if (ps.unsorted) {
         // Key order, lines of one address in file order; the last of them wins.
-        std::stable_sort(order_.begin(), order_.end(),
+        std::stable_sort(loaded_.begin(), loaded_.end(),
                          [this](uint32_t a, uint32_t b) { return KeyBefore(a, b); });
         size_t kept = 0;
-        for (size_t i = 0; i < order_.size(); ++i) {
-            if (i + 1 < order_.size() && Key(order_[i]) == Key(order_[i + 1])) {
-                slots_[order_[i]].dead = 1;
-                free_.push_back(order_[i]);
+        for (size_t i = 0; i < loaded_.size(); ++i) {
+            if (i + 1 < loaded_.size() && Key(loaded_[i]) == Key(loaded_[i + 1])) {
+                slots_[loaded_[i]].dead = 1;
+                free_.push_back(loaded_[i]);
             } else {
-                order_[kept++] = order_[i];
+                loaded_[kept++] = loaded_[i];
             }
         }
-        order_.resize(kept);
+        loaded_.resize(kept);
     }
+    order_.Assign(loaded_);
+    std::vector<uint32_t>().swap(loaded_);
+    // Lookups by hash start afresh over the loaded records.
+    std::vector<uint32_t>().swap(table_);
+    lookups_ = 0;
     parse_ = Parse{};
 }
 
@@ -411,7 +416,7 @@ void AddressDatabase::Expect(uint64_t size) {
         keys_.reserve(bytes / 2);
         scores_.reserve(bytes / 3);
         slots_.reserve(bytes / 60);
-        order_.reserve(bytes / 60);
+        loaded_.reserve(bytes / 60);
     } catch (const std::bad_alloc&) {
     }
 }
@@ -496,7 +501,9 @@ bool AddressDatabase::initialize() {
     std::string().swap(keys_);
     std::vector<int32_t>().swap(scores_);
     std::vector<Slot>().swap(slots_);
-    std::vector<uint32_t>().swap(order_);
+    std::vector<uint32_t>().swap(loaded_);
+    std::vector<uint32_t>().swap(table_);
+    order_.Release();
     std::vector<uint32_t>().swap(free_);
     parse_ = Parse{};
     totalFrom = 0;

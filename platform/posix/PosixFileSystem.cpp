@@ -260,7 +260,11 @@ int PosixFileSystem::RemoveLeftoverTemporaries(const std::string& path) {
     if (!FollowLinks(NativePath(path), native))
         return 0;
     const std::string folder = FolderOf(native);
-    const std::string prefix = "." + BaseName(native) + kTemporaryMark;
+    // Built by appending: GCC 12 at -O3 warns (-Wrestrict, a false positive)
+    // on "." + std::string&&.
+    std::string prefix(1, '.');
+    prefix += BaseName(native);
+    prefix += kTemporaryMark;
     DIR* dir = ::opendir(folder.c_str());
     if (!dir)
         return 0;

@@ -21,13 +21,6 @@ using GetCount = int32_t(QB_LIB_CALL*)(void*, char*);
 using AddCount = int32_t(QB_LIB_CALL*)(void*, char*, uint32_t);
 using SaveH = int32_t(QB_LIB_CALL*)(void*);
 
-// The writable, NUL-terminated copy of a string that each call receives;
-// whatever the library writes into it is ignored.
-std::vector<char> Copy(const std::string& s) {
-    std::vector<char> copy(s.begin(), s.end());
-    copy.push_back('\0');
-    return copy;
-}
 }  // namespace
 
 struct AddressDatabaseLibrary::Exports {
@@ -44,6 +37,14 @@ AddressDatabaseLibrary::AddressDatabaseLibrary(std::string fileName)
     : fileName_(std::move(fileName)), exports_(std::make_unique<Exports>()) {}
 
 AddressDatabaseLibrary::~AddressDatabaseLibrary() = default;
+
+// Whatever the library writes into the copy is ignored; the next call
+// overwrites it.
+char* AddressDatabaseLibrary::Writable(const std::string& s) {
+    scratch_.assign(s.begin(), s.end());
+    scratch_.push_back('\0');
+    return scratch_.data();
+}
 
 void* AddressDatabaseLibrary::Resolve(const char* name) {
     if (!library_) {
@@ -68,8 +69,7 @@ void* AddressDatabaseLibrary::Resolve(const char* name) {
 
 AddrHandle AddressDatabaseLibrary::getSpamAddrH(const std::string& folder, uint32_t maxEntries) {
     auto fn = QB_BIND(getSpamAddrH);
-    std::vector<char> f = Copy(folder);
-    return fn(f.data(), maxEntries);
+    return fn(Writable(folder), maxEntries);
 }
 
 int32_t AddressDatabaseLibrary::freeSpamAddrH(AddrHandle handle) {
@@ -78,30 +78,28 @@ int32_t AddressDatabaseLibrary::freeSpamAddrH(AddrHandle handle) {
 
 int32_t AddressDatabaseLibrary::getSpamAddrFrom(AddrHandle handle, const std::string& address) {
     auto fn = QB_BIND(getSpamAddrFrom);
-    std::vector<char> a = Copy(address);
-    return fn(handle, a.data());
+    return fn(handle, Writable(address));
 }
 
 int32_t AddressDatabaseLibrary::addSpamAddrFrom(AddrHandle handle, const std::string& address,
                                                 uint32_t count) {
     auto fn = QB_BIND(addSpamAddrFrom);
-    std::vector<char> a = Copy(address);
+    char* const a = Writable(address);
     unsaved_ = true;
-    return fn(handle, a.data(), count);
+    return fn(handle, a, count);
 }
 
 int32_t AddressDatabaseLibrary::getSpamAddrTo(AddrHandle handle, const std::string& address) {
     auto fn = QB_BIND(getSpamAddrTo);
-    std::vector<char> a = Copy(address);
-    return fn(handle, a.data());
+    return fn(handle, Writable(address));
 }
 
 int32_t AddressDatabaseLibrary::addSpamAddrTo(AddrHandle handle, const std::string& address,
                                               uint32_t count) {
     auto fn = QB_BIND(addSpamAddrTo);
-    std::vector<char> a = Copy(address);
+    char* const a = Writable(address);
     unsaved_ = true;
-    return fn(handle, a.data(), count);
+    return fn(handle, a, count);
 }
 
 int32_t AddressDatabaseLibrary::saveSpamAddrH(AddrHandle handle) {

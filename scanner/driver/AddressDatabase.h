@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace qb::platform {
 class Library;
@@ -50,6 +51,10 @@ class AddressDatabaseLibrary {
     struct Exports;
     std::unique_ptr<Exports> exports_;
     bool unsaved_ = false;
+    // The writable, NUL-terminated copy of an address that each call
+    // receives, made in one buffer kept from call to call.
+    std::vector<char> scratch_;
+    char* Writable(const std::string& s);
 };
 
 }  // namespace qb::driver

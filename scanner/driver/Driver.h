@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "scanner/config/RegValue.h"
@@ -68,7 +69,7 @@ std::string GetArg(int16_t n);
 std::string GetLastUserID();
 // list is 1-based: list[1..count]; list[0] is not read.
 void BlockedSenders(const std::vector<std::string>& list, int32_t count);
-std::string FormatEmail(std::string address);
+std::string FormatEmail(std::string_view address);
 // Writes the address database to its file when this run changed it since
 // the last save. True when the file holds every change (also when there was
 // none); false when the library could not write it.

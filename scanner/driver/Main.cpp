@@ -120,15 +120,13 @@ void BlockedSenders(const std::vector<std::string>& list, int32_t count) {
 }
 
 // Trims blanks, lowers the case, and drops a leading "<" and then a trailing ">".
-std::string FormatEmail(std::string address) {
-    std::string a = text::Lower(text::TrimBlanks(address));
-    if (a.empty())
-        return a;
-    if (a.front() == '<')
-        a.erase(0, 1);
+std::string FormatEmail(std::string_view address) {
+    std::string_view a = text::TrimBlanks(address);
+    if (!a.empty() && a.front() == '<')
+        a.remove_prefix(1);
     if (!a.empty() && a.back() == '>')
-        a.pop_back();
-    return a;
+        a.remove_suffix(1);
+    return text::Lower(a);
 }
 
 bool SaveAddressDatabase() {

@@ -1,5 +1,8 @@
 // The four folder scans: Inbox, Sent Items, approve folder, block folder.
 #include <cstdio>
+#include <optional>
+#include <unordered_set>
+#include <vector>
 
 #include "common/RunError.h"
 #include "common/Text.h"
@@ -10,6 +13,7 @@
 #include "scanner/driver/Guard.h"
 #include "scanner/lists/AddressList.h"
 #include "scanner/lists/FileList.h"
+#include "scanner/lists/NumericKey.h"
 #include "scanner/lists/SortedList.h"
 #include "scanner/oe/CDbx.h"
 
@@ -24,26 +28,27 @@ bool ScanSwitchOn(const char* name) {
     return text::TrimBlanks(value).empty() || value == "1";
 }
 
-// Splits a field at every ";": an empty field gives no element; doubled or
-// trailing separators give empty elements.
-std::vector<std::string> SplitAddresses(const std::string& field) {
-    std::vector<std::string> elements;
+// Calls visit with each element of a field split at every ";": an empty
+// field gives no element; doubled or trailing separators give empty
+// elements. The elements are views into field.
+template <typename Visit>
+void ForEachAddress(std::string_view field, Visit&& visit) {
     if (field.empty())
-        return elements;
+        return;
     size_t start = 0;
     for (;;) {
         const size_t semi = field.find(';', start);
-        if (semi == std::string::npos) {
-            elements.push_back(field.substr(start));
-            return elements;
+        if (semi == std::string_view::npos) {
+            visit(field.substr(start));
+            return;
         }
-        elements.push_back(field.substr(start, semi - start));
+        visit(field.substr(start, semi - start));
         start = semi + 1;
     }
 }
 
 // Days since 1970-01-01 of a civil date (proleptic Gregorian).
-int64_t DaysFromCivil(int64_t y, int m, int d) {
+constexpr int64_t DaysFromCivil(int64_t y, int m, int d) {
     y -= m <= 2;
     const int64_t era = (y >= 0 ? y : y - 399) / 400;
     const int64_t yoe = y - era * 400;
@@ -69,6 +74,36 @@ int64_t MailHour(const std::string& date) {
         throw TypeMismatchError("PreviousFrom");
     }
     return HourNumber(y, mo, d, h);
+}
+
+// The clock hour of a message: from the stored date where there is one,
+// the same hour MailHour reads from the text the reader makes of it (dates
+// of the years 1601 to 9999, whose texts are valid dates); otherwise from
+// the text, as MailHour decides.
+int64_t MessageHour(const oe::EMailView& email) {
+    constexpr uint64_t kTicksPerHour = 36000000000ull;
+    constexpr int64_t kDays1601To1970 = DaysFromCivil(1970, 1, 1) - DaysFromCivil(1601, 1, 1);
+    constexpr uint64_t kYear10000 =
+        static_cast<uint64_t>(DaysFromCivil(10000, 1, 1) - DaysFromCivil(1601, 1, 1)) * 24 *
+        kTicksPerHour;
+    if (const std::optional<uint64_t> ticks = email.StoredMailDate(); ticks && *ticks < kYear10000)
+        return static_cast<int64_t>(*ticks / kTicksPerHour) - kDays1601To1970 * 24;
+    return MailHour(email.MailDate());
+}
+
+// Whether a numeric list holds two entries for one number. Looked up in a
+// copy, which sorts without changing the list's own state.
+bool HoldsEqualNumbers(const lists::FileList& list) {
+    lists::FileList copy = list;
+    const std::vector<std::string> items = copy.Items();
+    std::optional<double> previous;
+    for (const std::string& item : items) {
+        const std::optional<double> number = lists::ParseNumericKey(item);
+        if (number && previous && *number == *previous)
+            return true;
+        previous = number;
+    }
+    return false;
 }
 
 // Opens a scan's .dbx file; when it cannot be opened, writes the scan's
@@ -126,10 +161,10 @@ void HarvestFolder(const FolderScan& scan, const std::string& dbx_file) {
             if (!scan.approve && Tracing()) {
                 ConsoleLog("email_index: " + std::to_string(emailIndex));
             }
-            for (const std::string& element : SplitAddresses(email->SenderEMail())) {
+            ForEachAddress(email->SenderEMailView(), [&](std::string_view element) {
                 const std::string a = FormatEmail(element);
                 if (!scan.approve && scanSet.Exists(a))
-                    continue;
+                    return;
                 if (!scan.approve)
                     scanSet.Add(a, 0);
                 const bool listed = approved.Exists(a) || blocked.Exists(a) ||
@@ -150,7 +185,7 @@ void HarvestFolder(const FolderScan& scan, const std::string& dbx_file) {
                         AddrLib().addSpamAddrTo(gAddrHandle, a, 1);
                     }
                 }
-            }
+            });
         }
 
         if (!scan.approve && Tracing()) {
@@ -201,14 +236,14 @@ void PreviousFrom(std::string dbx_file) {
         const platform::LocalTime now = platform::Time().Now();
         const int64_t nowHour = HourNumber(now.year, now.month, now.day, now.hour);
         for (const auto& email : dbx.EMails()) {
-            if (nowHour - MailHour(email->MailDate()) <= 24)
+            if (nowHour - MessageHour(email) <= 24)
                 continue;
-            for (const std::string& element : SplitAddresses(email->SenderEMail())) {
+            ForEachAddress(email->SenderEMailView(), [&](std::string_view element) {
                 const std::string a = FormatEmail(element);
                 if (AddrLib().getSpamAddrFrom(gAddrHandle, a) == 0) {
                     AddrLib().addSpamAddrFrom(gAddrHandle, a, 1);
                 }
-            }
+            });
         }
     });
 }
@@ -229,14 +264,40 @@ void ScanNewSentEmails(std::string dbx_file) {
         // Without the recorded numbers every message would be counted again.
         if (sent.Unreadable())
             return;
-        for (const auto& email : dbx.EMails()) {
-            const std::string key = std::to_string(email->Id());
-            if (sent.Exists(key))
-                continue;
-            for (const std::string& element : SplitAddresses(email->RecipientEMail())) {
+        const auto count = [&](const oe::EMailView& email) {
+            ForEachAddress(email.RecipientEMailView(), [&](std::string_view element) {
                 AddrLib().addSpamAddrTo(gAddrHandle, FormatEmail(element), 1);
+            });
+        };
+        if (HoldsEqualNumbers(sent)) {
+            // Entries for one number (a hand-edited file) keep the order in
+            // which the list's lookups and additions sort them.
+            for (const auto& email : dbx.EMails()) {
+                const std::string key = std::to_string(email->Id());
+                if (sent.Exists(key))
+                    continue;
+                count(email);
+                sent.Add(key);
             }
-            sent.Add(key);
+        } else {
+            // Every number once: the file's order is the numbers' order,
+            // however the list gets there. The loaded entries are looked up
+            // before anything is added, so the list sorts once instead of
+            // once per batch of additions; the messages counted in this run
+            // are known by their numbers.
+            std::unordered_set<int32_t> counted;
+            std::vector<std::string> added;
+            for (const auto& email : dbx.EMails()) {
+                const int32_t id = email->Id();
+                std::string key = std::to_string(id);
+                if (counted.count(id) != 0 || sent.Exists(key))
+                    continue;
+                count(email);
+                counted.insert(id);
+                added.push_back(std::move(key));
+            }
+            for (const std::string& key : added)
+                sent.Add(key);
         }
         // The state file says these messages are counted: the counts must be
         // in the database file first. Unsaved, the next run counts them.

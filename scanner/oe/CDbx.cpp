@@ -67,9 +67,11 @@ std::string MailDateText(uint64_t ticks) {
         month = mp < 10 ? mp + 3 : mp - 9;
         year = yoe + era * 400 + (month <= 2 ? 1 : 0);
     }
-    // Written digit by digit: this runs once per message of a large file.
-    std::string text;
-    auto put = [&text](int64_t value, int digits) {
+    // Written digit by digit into a buffer, made a string once: this runs
+    // once per message of a large file.
+    char buffer[96];  // 5 numbers of up to 19 digits and their separators
+    char* p = buffer;
+    auto put = [&p](int64_t value, int digits, char after) {
         char d[24];
         int n = 0;
         do {
@@ -77,23 +79,19 @@ std::string MailDateText(uint64_t ticks) {
             value /= 10;
         } while (value > 0);
         for (int pad = n; pad < digits; ++pad)
-            text += '0';
+            *p++ = '0';
         while (n > 0)
-            text += d[--n];
+            *p++ = d[--n];
+        if (after)
+            *p++ = after;
     };
-    text.reserve(20);
-    put(year, 4);
-    text += '-';
-    put(month, 2);
-    text += '-';
-    put(day, 2);
-    text += ' ';
-    put(hour, 2);
-    text += ':';
-    put(minute, 2);
-    text += ':';
-    put(second, 2);
-    return text;
+    put(year, 4, '-');
+    put(month, 2, '-');
+    put(day, 2, ' ');
+    put(hour, 2, ':');
+    put(minute, 2, ':');
+    put(second, 2, 0);
+    return std::string(buffer, static_cast<size_t>(p - buffer));
 }
 
 CDbx::CDbx() = default;

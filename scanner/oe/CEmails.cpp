@@ -421,8 +421,19 @@ QB_EMAIL_VIEW_TEXT(RecipientEMail, kRecipientEMail)
 QB_EMAIL_VIEW_TEXT(accountname, kAccountName)
 QB_EMAIL_VIEW_TEXT(AccountNumber, kAccountNumber)
 
+#define QB_EMAIL_VIEW_TEXT_VIEW(Getter, field)                               \
+    std::string_view EMailView::Getter##View() const {                       \
+        if (const CEmail* m = Object())                                      \
+            return m->Getter();                                              \
+        return owner_->StoredText(owner_->stored_[ref_], MailFields::field); \
+    }
+
+QB_EMAIL_VIEW_TEXT_VIEW(SenderEMail, kSenderEMail)
+QB_EMAIL_VIEW_TEXT_VIEW(RecipientEMail, kRecipientEMail)
+
 #undef QB_EMAIL_VIEW_NUMBER
 #undef QB_EMAIL_VIEW_TEXT
+#undef QB_EMAIL_VIEW_TEXT_VIEW
 
 int32_t EMailView::ItemType() const {
     if (const CEmail* m = Object())
@@ -435,6 +446,15 @@ std::string EMailView::MailDate() const {
         return m->MailDate();
     const auto& s = owner_->stored_[ref_];
     return s.present & CEmails::kHasDate ? MailDateText(s.date) : std::string();
+}
+
+std::optional<uint64_t> EMailView::StoredMailDate() const {
+    if ((ref_ & CEmails::kAdded) || Object())
+        return std::nullopt;
+    const auto& s = owner_->stored_[ref_];
+    if (!(s.present & CEmails::kHasDate))
+        return std::nullopt;
+    return s.date;
 }
 
 std::string EMailView::Body() const {

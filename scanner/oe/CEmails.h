@@ -66,6 +66,10 @@ class EMailView {
 
     int32_t Id() const;
     std::string MailDate() const;
+    // The stored date (100-nanosecond ticks since 1601-01-01) from which
+    // MailDate makes its text, for a message of the reader's that has a date
+    // and no record object yet; none otherwise (MailDate then tells).
+    std::optional<uint64_t> StoredMailDate() const;
     int32_t DataOffset() const;
     int32_t ItemType() const;
     std::string Subject() const;
@@ -81,6 +85,11 @@ class EMailView {
     std::string accountname() const;
     std::string AccountNumber() const;
     std::string Body() const;
+    // SenderEMail and RecipientEMail as views, without making a string: of
+    // the stored text, or of the message object's text, valid while the
+    // collection lives and that text is not changed.
+    std::string_view SenderEMailView() const;
+    std::string_view RecipientEMailView() const;
 
     // The message's record object, made now when it has none yet; the same
     // object item gives for this message.

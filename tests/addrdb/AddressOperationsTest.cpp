@@ -3,8 +3,10 @@
 // adjustment and pruning.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "tests/addrdb/QuellAddrLibrary.h"
 #include "tests/support/TempFolder.h"
@@ -367,6 +369,46 @@ TEST(AddrDbPruning, TheReleasePrunesBeforeItsSaveAndAnEarlierSaveDoesNot) {
     EXPECT_EQ(dir.Read(kFile), "v1 1 3\r\na 0 1\r\nb 0 1\r\nc 0 1\r\nd 1 0 10\r\n");
     EXPECT_EQ(db.Free(), 0);
     EXPECT_EQ(dir.Read(kFile), "v1 1 3\r\nc 0 1\r\nd 1 0 10\r\n");
+}
+
+TEST(AddrDbPruning, ThousandsOfRecordsInAnyOrderKeepKeyOrderThroughDeletesAndPruning) {
+    TempFolder dir;
+    AddrDb db(dir.WinPath(), 3000);
+    // 5000 keys added in a scrambled order (7919 is prime to 5000), enough to
+    // fill and split the library's runs many times over.
+    const auto key = [](int i) {
+        char text[16];
+        std::snprintf(text, sizeof text, "k%05d", i);
+        return std::string(text);
+    };
+    for (int n = 0; n < 5000; ++n)
+        ASSERT_EQ(db.To(key(n * 7919 % 5000).c_str(), 1), 1);
+    for (int i = 0; i < 5000; i += 3)
+        ASSERT_EQ(db.Delete(key(i).c_str()), 1);
+    EXPECT_EQ(db.Delete(key(3).c_str()), 0) << "deleted once only";
+    std::vector<int> kept;
+    std::string expected = "v1 0 5000\r\n";
+    for (int i = 0; i < 5000; ++i) {
+        if (i % 3 != 0) {
+            kept.push_back(i);
+            expected += key(i) + " 0 1\r\n";
+        }
+    }
+    ASSERT_EQ(kept.size(), 3333u);
+    ASSERT_EQ(db.Save(), 1);
+    EXPECT_EQ(dir.Read(kFile), expected);
+
+    // One more record: the 334 first in key order go in the first pass.
+    db.From("zz", 1);
+    EXPECT_EQ(db.GetTotals(), (Totals{3000, 5000, 1}));
+    EXPECT_EQ(db.GetTo(key(kept[333]).c_str()), 0);
+    EXPECT_EQ(db.GetTo(key(kept[334]).c_str()), 1);
+    expected = "v1 1 5000\r\n";
+    for (size_t i = 334; i < kept.size(); ++i)
+        expected += key(kept[i]) + " 0 1\r\n";
+    expected += "zz 1 0\r\n";
+    ASSERT_EQ(db.Save(), 1);
+    EXPECT_EQ(dir.Read(kFile), expected);
 }
 
 }  // namespace

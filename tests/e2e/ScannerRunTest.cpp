@@ -58,6 +58,80 @@ TEST(ScannerRun, HarvestsEveryFolderIntoTheProductsFiles) {
     EXPECT_EQ(s.Console(), Lines{}) << "level 0 and every file found: no console line";
 }
 
+TEST(ScannerRun, InboxDatesOfEveryRangeCountAsTheirTextReads) {
+    auto dated = [](uint32_t id, const std::string& sender, uint64_t ticks) {
+        dbx_::Message m = From(id, sender);
+        m.date = ticks;
+        return m;
+    };
+    const uint64_t lastOf9999 = dbx_::FileTime(9999, 12, 31, 23, 59, 59);
+    {
+        // The first and the last date whose text is a valid date: the first
+        // is long past, the last lies ahead.
+        Scenario s;
+        s.StandardFolders();
+        s.Messages("Inbox.dbx", {dated(1, "first@example.com", 0), From(2, "old@example.com"),
+                                 From(3, "new@example.com", /*hoursAgo=*/0),
+                                 dated(4, "future@example.com", lastOf9999)});
+        const RunResult run = s.Run();
+        EXPECT_EQ(run.exitCode, 0) << run.output;
+        const auto db = s.Database();
+        EXPECT_EQ(db.at("first@example.com").from, 1u);
+        EXPECT_EQ(db.at("old@example.com").from, 1u);
+        EXPECT_EQ(db.count("new@example.com"), 0u) << "younger than a day";
+        EXPECT_EQ(db.count("future@example.com"), 0u) << "a date ahead is not a day old";
+        const Lines console = s.Console();  // the other folders are missing
+        ASSERT_FALSE(console.empty());
+        EXPECT_EQ(console.front(), "loadBinary() Error 53 : File not found");
+    }
+    {
+        // A date in the year 10000 has a text that is no valid date: the
+        // Inbox scan ends through its error path.
+        Scenario s;
+        s.StandardFolders();
+        s.Messages("Inbox.dbx", {dated(1, "beyond@example.com", lastOf9999 + 10000000)});
+        const RunResult run = s.Run();
+        EXPECT_EQ(run.exitCode, 0) << run.output;
+        EXPECT_EQ(s.Database().count("beyond@example.com"), 0u);
+        const Lines console = s.Console();
+        ASSERT_FALSE(console.empty());
+        EXPECT_EQ(console.front(), "PreviousFrom() Error 13 : Type mismatch");
+        EXPECT_EQ(console.size() > 1 ? console[1] : "", "loadBinary() Error 53 : File not found");
+    }
+}
+
+TEST(ScannerRun, SentItemsCountEachNewMessageNumber) {
+    // A message number already recorded and new ones in no particular order:
+    // each new one is counted and the state file lists the numbers in order.
+    Scenario s;
+    s.StandardFolders();
+    s.ListFile("oesent", "10\r\n");
+    s.Messages("Sent Items.dbx", {To(30, "x@example.com"), To(20, "y@example.com"),
+                                  To(10, "z@example.com"), To(5, "x@example.com")});
+    ASSERT_EQ(s.Run().exitCode, 0);
+    EXPECT_EQ(s.File("oesent"), "5\r\n10\r\n20\r\n30\r\n");
+    const auto db = s.Database();
+    EXPECT_EQ(db.at("x@example.com").to, 2u);
+    EXPECT_EQ(db.at("y@example.com").to, 1u);
+    EXPECT_EQ(db.count("z@example.com"), 0u) << "message 10 was counted before";
+}
+
+TEST(ScannerRun, SentItemsStateFileWithOneNumberTwiceKeepsItsLines) {
+    // A hand-edited state file naming one number in two ways: both lines
+    // stay, in the order the list's lookups and additions give them.
+    Scenario s;
+    s.StandardFolders();
+    s.ListFile("oesent", "010\r\n7\r\n10\r\n");
+    s.Messages("Sent Items.dbx",
+               {To(30, "x@example.com"), To(10, "z@example.com"), To(2, "y@example.com")});
+    ASSERT_EQ(s.Run().exitCode, 0);
+    EXPECT_EQ(s.File("oesent"), "2\r\n7\r\n10\r\n010\r\n30\r\n");
+    const auto db = s.Database();
+    EXPECT_EQ(db.at("x@example.com").to, 1u);
+    EXPECT_EQ(db.at("y@example.com").to, 1u);
+    EXPECT_EQ(db.count("z@example.com"), 0u);
+}
+
 TEST(ScannerRun, SecondRunCountsNothingTwice) {
     Scenario s;
     FillStandardStore(s);

@@ -1,5 +1,6 @@
 // The reader over well-formed files of the writer: fields, keys and order,
 // tree shapes, bodies, dates, the trace lines and the documented failures.
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -344,6 +345,71 @@ TEST_F(DbxTest, DatesAreWrittenAsUtcCalendarText) {
         CDbx reader;
         ASSERT_TRUE(reader.openFile(Store(dbx::MessageFile({m})), false));
         EXPECT_EQ(reader.EMails().item(1)->MailDate(), c.text);
+    }
+}
+
+TEST_F(DbxTest, ViewsGiveTheStoredDateUntilTheMessageHasAnObject) {
+    dbx::Message a;
+    a.id = 1;
+    a.date = dbx::FileTime(2003, 7, 15, 9, 5, 0);
+    dbx::Message b = a;
+    b.id = 2;
+    b.date = 0x8000000000000000ull;
+    CDbx reader;
+    ASSERT_TRUE(reader.openFile(Store(dbx::MessageFile({a, b})), false));
+    auto dateOf = [&](int32_t id) {
+        for (const auto& m : reader.EMails()) {
+            if (m->Id() == id)
+                return m->StoredMailDate();
+        }
+        ADD_FAILURE() << "no message " << id;
+        return std::optional<uint64_t>();
+    };
+    EXPECT_EQ(dateOf(1), a.date);
+    EXPECT_EQ(dateOf(2), b.date) << "every stored date, whatever its text";
+    // Once the message has its object, whose date is text that may be
+    // changed, the view gives the text alone.
+    std::shared_ptr<CEmail> taken;
+    for (const auto& m : reader.EMails()) {
+        if (m->Id() == 1)
+            taken = m->Record();
+    }
+    ASSERT_NE(taken, nullptr);
+    taken->SetMailDate("2001-01-01 00:00:00");
+    EXPECT_EQ(dateOf(1), std::nullopt);
+    for (const auto& m : reader.EMails()) {
+        if (m->Id() == 1) {
+            EXPECT_EQ(m->MailDate(), "2001-01-01 00:00:00");
+        }
+    }
+}
+
+TEST_F(DbxTest, AddressViewsShowTheStoredTextsThenTheObjectsTexts) {
+    dbx::Message a;
+    a.id = 1;
+    a.senderEMail = "Sender@Example.com";
+    a.recipientEMail = "one@example.com;two@example.com";
+    dbx::Message b;
+    b.id = 2;  // no addresses at all
+    CDbx reader;
+    ASSERT_TRUE(reader.openFile(Store(dbx::MessageFile({a, b})), false));
+    for (const auto& m : reader.EMails()) {
+        EXPECT_EQ(m->SenderEMailView(), m->SenderEMail());
+        EXPECT_EQ(m->RecipientEMailView(), m->RecipientEMail());
+        if (m->Id() == 1) {
+            EXPECT_EQ(m->SenderEMailView(), "Sender@Example.com");
+            EXPECT_EQ(m->RecipientEMailView(), "one@example.com;two@example.com");
+            m->Record()->SetSenderEMail("changed@example.com");
+        } else {
+            EXPECT_EQ(m->SenderEMailView(), "");
+            EXPECT_EQ(m->RecipientEMailView(), "");
+        }
+    }
+    for (const auto& m : reader.EMails()) {
+        if (m->Id() == 1) {
+            EXPECT_EQ(m->SenderEMailView(), "changed@example.com") << "the object's text";
+            EXPECT_EQ(m->RecipientEMailView(), "one@example.com;two@example.com");
+        }
     }
 }
 
