@@ -21,6 +21,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Platform.h"
+#include "scanner/driver/AddressDatabase.h"
 #include "scanner/driver/Driver.h"
 #include "scanner/lists/FileList.h"
 
@@ -137,6 +138,12 @@ void ResolvePendingSentState() {
 }
 
 bool SaveSentStateWithDatabase(lists::FileList& sent) {
+    // Nothing counted since the last save: the counts conf\oesent claims are
+    // already on disk, and no window needs closing.
+    if (!AddrLib().Unsaved()) {
+        sent.Save();
+        return true;
+    }
     const std::string content = sent.Content();
     const std::string database = DatabaseFingerprint();
     const std::string pendingPath = ConfPath("oesent.pending");
