@@ -37,6 +37,34 @@
 
 namespace qb::strings {
 
+// The scanner's test of whether a file of size bytes may be scanned, shared
+// by its loadBinary and its store reader: at trace level 8 the line
+// "filesize = <size>"; then, with a scan limit (limit > 0), a larger file is
+// refused ("<path> larger than scan limit."); without one, a file is refused
+// when the available physical memory is below memoryFactor times its size
+// ("Insufficient physical memory available to scan <path>"). A refusal goes
+// to the status list and the console log and answers false.
+inline bool AdmitToScan(const std::string& path, int64_t size, int32_t limit, uint64_t available,
+                        double memoryFactor) {
+    if (report::Tracing())
+        report::ConsoleLog("filesize = " + std::to_string(size));
+    std::string refusal;
+    if (limit > 0) {
+        if (size > limit)
+            refusal = path + " larger than scan limit.";
+    } else {
+        const double needed = static_cast<double>(size) / 1024 / 1024 * memoryFactor;
+        const double free = static_cast<double>(available) / 1024 / 1024;
+        if (free < needed)
+            refusal = "Insufficient physical memory available to scan " + path;
+    }
+    if (refusal.empty())
+        return true;
+    report::StatusMessage(refusal);
+    report::ConsoleLog(refusal);
+    return false;
+}
+
 // Capacity after growing from capacity to hold newLength characters: times 4
 // until newLength is below it. Beyond the 32-bit signed range: overflow.
 inline int32_t GrownCapacity(int32_t capacity, int64_t newLength, const char* source) {
@@ -489,27 +517,8 @@ class BasicCString {
                 return;
             const std::string path = ToBytes(fileName);
             const int64_t size = FileLength(path);
-            if (report::Tracing())
-                report::ConsoleLog("filesize = " + std::to_string(size));
-            const int32_t limit = Traits::ScanLimit();
-            if (limit > 0) {
-                if (size > limit) {
-                    const std::string line = path + " larger than scan limit.";
-                    report::StatusMessage(line);
-                    report::ConsoleLog(line);
-                    return;
-                }
-            } else {
-                const double needed = static_cast<double>(size) / 1024 / 1024 * 8;
-                const double free = static_cast<double>(available) / 1024 / 1024;
-                if (free < needed) {
-                    const std::string line =
-                        "Insufficient physical memory available to scan " + path;
-                    report::StatusMessage(line);
-                    report::ConsoleLog(line);
-                    return;
-                }
-            }
+            if (!AdmitToScan(path, size, Traits::ScanLimit(), available, 8))
+                return;
             // A file too long for the buffer fails before it is read.
             if (size > std::numeric_limits<int32_t>::max())
                 throw OverflowError("CString::append");

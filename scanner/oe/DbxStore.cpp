@@ -64,27 +64,9 @@ void DbxStore::Open(const std::string& fileName) {
         const int64_t size = platform::Files().FileSize(fileName);
         if (size < 0)
             throw LoadFailure(fileName);
-        if (Tracing())
-            ConsoleLog("filesize = " + std::to_string(size));
-        const int32_t limit = scanner::ScanLimit();
-        if (limit > 0) {
-            if (size > limit) {
-                const std::string line = fileName + " larger than scan limit.";
-                report::StatusMessage(line);
-                ConsoleLog(line);
-                return;
-            }
-        } else {
-            const double needed = static_cast<double>(size) / 1024 / 1024 * kReaderMemoryFactor;
-            const double free = static_cast<double>(available) / 1024 / 1024;
-            if (free < needed) {
-                const std::string line =
-                    "Insufficient physical memory available to scan " + fileName;
-                report::StatusMessage(line);
-                ConsoleLog(line);
-                return;
-            }
-        }
+        if (!strings::AdmitToScan(fileName, size, scanner::ScanLimit(), available,
+                                  kReaderMemoryFactor))
+            return;
         // Offsets in the file are signed 32-bit: a longer file cannot be a store.
         if (size > std::numeric_limits<int32_t>::max())
             throw OverflowError("CString::append");
