@@ -14,6 +14,7 @@
 #include "scanner/lists/AddressList.h"
 #include "scanner/lists/FileList.h"
 #include "scanner/lists/NumericKey.h"
+#include "scanner/lists/ScanPhase.h"
 #include "scanner/lists/SortedList.h"
 #include "scanner/oe/CDbx.h"
 
@@ -150,7 +151,13 @@ void HarvestFolder(const FolderScan& scan, const std::string& dbx_file) {
         // A target list or state file that could not be read is never
         // written; changing the other one alone would break their pairing,
         // so the scan then changes neither (the load said so on the console).
-        const bool listsKept = !state.Unreadable() && !target.Unreadable();
+        const bool listsKept =
+            !state.Unreadable() && !target.Unreadable() && lists::ScanPhase::ListsWritable();
+        // Every change below is written at once; the phase's record keeps
+        // both files recoverable as a pair until the closing saves are done.
+        lists::ScanPhase phase(PhaseRecordPath(),
+                               scan.approve ? "approve folder scan" : "block folder scan",
+                               {&target, &state});
         if (!scan.approve && Tracing()) {
             ConsoleLog("dbx.EMails.Count = " + std::to_string(dbx.EMails().Count()));
         }
@@ -219,6 +226,7 @@ void HarvestFolder(const FolderScan& scan, const std::string& dbx_file) {
             target.Save();
             state.Save();
         }
+        phase.Finish();
     });
 }
 

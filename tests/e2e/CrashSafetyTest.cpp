@@ -17,6 +17,7 @@
 #include <set>
 #include <sstream>
 
+#include "common/Hash.h"
 #include "tests/e2e/Scenario.h"
 
 namespace qb::test {
@@ -223,6 +224,45 @@ TEST(CrashSafety, ListFilesThatCannotBeReadAreNeverReplaced) {
     EXPECT_EQ(s.File("oesent"), "10\r\n30\r\n");
     EXPECT_EQ(s.Database().at("c@x.com").to, 1u);
     EXPECT_EQ(s.Database().count("a@x.com"), 0u);
+}
+
+// What a power cut in the approve folder scan can leave: the phase's record
+// on disk, the list's last rewrite renamed into place without its data, the
+// state file's rewrite lost. The next run puts the pair back first.
+TEST(CrashSafety, ListPhaseCutByAPowerLossIsPutBackBeforeTheRun) {
+    const std::string before =
+        "scanphase 1\r\nphase approve folder scan\r\n"
+        "file 16 approvedsenders\r\nuser@typed.com\r\n\r\n"
+        "absent oesas\r\n";
+    const struct {
+        const char* what;
+        std::string record;
+        const char* console;
+        const char* approved;  // after the run
+    } cases[] = {
+        {"whole record", before + "end " + hash::Fnv1aHex(before) + "\r\n",
+         "Lists put back as they were before the interrupted approve folder scan.",
+         "friend@good.org\r\nuser@typed.com\r\n"},
+        {"damaged record", before + "end 0000000000000000\r\n",
+         "conf\\scanphase could not be read; the lists are left as they are (kept as "
+         "conf\\scanphase.damaged).",
+         "friend@good.org\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Scenario s;
+        s.StandardFolders();
+        s.Messages("Good Mail.dbx", {From(1, "friend@good.org")});
+        s.Conf("oe_approve_folder=Good Mail\r\n");
+        s.ListFile("approvedsenders", "");
+        s.ListFile("oesas", "stale@good.org\r\n");
+        s.ListFile("scanphase", c.record);
+        ASSERT_EQ(s.Run().exitCode, 0);
+        EXPECT_TRUE(Has(s.Console(), c.console)) << ::testing::PrintToString(s.Console());
+        EXPECT_EQ(s.File("approvedsenders"), c.approved);
+        EXPECT_EQ(s.File("oesas"), "friend@good.org\r\n");
+        EXPECT_FALSE(s.Program().Exists("conf/scanphase"));
+    }
 }
 
 TEST(CrashSafety, ListFileThatIsALinkKeepsItsLinkAndLeftoversGo) {
