@@ -14,6 +14,7 @@
 #include <csignal>
 #include <filesystem>
 #include <random>
+#include <regex>
 #include <set>
 #include <sstream>
 
@@ -52,14 +53,14 @@ std::set<std::string> Entries(const std::string& content) {
     return out;
 }
 
-// Temporary files of the file layer left in a folder.
+// Temporary files of the file layer left in a folder: "." + name + "." +
+// writer's process id + "." + six characters, or the earlier versions'
+// "." + name + ".qbtmp-" + six characters.
 int Leftovers(const std::string& folder) {
+    static const std::regex temporary(R"(\..+\.([0-9]+\.|qbtmp-)[A-Za-z0-9]{6})");
     int n = 0;
-    for (const auto& e : fs::directory_iterator(folder)) {
-        const std::string name = e.path().filename().string();
-        if (name[0] == '.' && name.find(".qbtmp-") != std::string::npos)
-            ++n;
-    }
+    for (const auto& e : fs::directory_iterator(folder))
+        n += std::regex_match(e.path().filename().string(), temporary) ? 1 : 0;
     return n;
 }
 
@@ -277,6 +278,8 @@ TEST(CrashSafety, ListFileThatIsALinkKeepsItsLinkAndLeftoversGo) {
     // and names that only look alike.
     s.Program().Write("conf/.oesbs.qbtmp-a1B2c3", "half");
     s.Program().Write("conf/.oesent.qbtmp-zzzzzz", "half");
+    s.Program().Write("conf/.oesas.99999999.a1B2c3", "a dead writer's");
+    s.Program().Write("conf/.approvedsenders.1.a1B2c3", "a live writer's");
     s.Program().Write("shared/.blockedsenders.qbtmp-000000", "half");
     s.Program().Write("conf/.user-notes", "mine");
     s.Program().Write("conf/oesbs.qbtmp-a1B2c3", "mine");
@@ -287,7 +290,9 @@ TEST(CrashSafety, ListFileThatIsALinkKeepsItsLinkAndLeftoversGo) {
     ASSERT_EQ(::lstat((s.Program() / "conf/blockedsenders").c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link stays";
     EXPECT_EQ(s.Program().Read("shared/blockedsenders"), "mine@bad.biz\r\nspam@bad.biz\r\n");
-    EXPECT_EQ(Leftovers(s.Program() / "conf"), 1) << "the other program's file stays";
+    EXPECT_EQ(Leftovers(s.Program() / "conf"), 2)
+        << "the other program's and the live writer's stay";
+    EXPECT_EQ(s.Program().Read("conf/.approvedsenders.1.a1B2c3"), "a live writer's");
     EXPECT_EQ(Leftovers(s.Program() / "shared"), 0);
     EXPECT_EQ(s.Program().Read("conf/.other.qbtmp-a1B2c3"), "another program's");
     EXPECT_EQ(s.Program().Read("conf/.user-notes"), "mine");
