@@ -1,0 +1,242 @@
+// The real scanner through power cuts: each run of the table is recorded
+// below every file layer of the process (CrashRecorder.c), the states a cut
+// may leave are built from the trace (CrashStates.h), and each distinct state
+// is laid out as the program folder and followed by one real run on the same
+// store, which must leave what the uninterrupted run left: no product file
+// torn by the cut, nothing the user had lost, nothing counted twice, every
+// list paired with its state file.
+//
+// The control records the same runs with every sync made a no-op: it must
+// find faults, or the checks could not see one.
+//
+// Environment: QB_CRASH_REPORT=1 prints the findings instead of failing;
+// QB_CRASH_STRIDE=N runs the recovery of every Nth distinct state only (the
+// sanitizer build's default is a sample, see tests/crash/CMakeLists.txt).
+#include <unistd.h>
+
+#include <regex>
+
+#include "tests/crash/CrashStates.h"
+#include "tests/faults/FaultHarness.h"
+
+namespace qb::test::crash {
+namespace {
+
+using faults::Findings;
+using faults::Snapshot;
+using faults::StoreShape;
+
+constexpr const char* kTorn = "torn product file";
+constexpr const char* kLost = "user data lost for good";
+constexpr const char* kTwice = "counted twice";
+constexpr const char* kUnpaired = "list/state pair broken";
+constexpr const char* kDiffers = "recovery differs from the uninterrupted run otherwise";
+
+// A run of the table: the runs before it (on generations 1, 2, ...), then
+// the recorded one on the next generation.
+struct Row {
+    const char* id;  // the test's name
+    const char* name;
+    bool scanMail;  // the Inbox and Sent Items scans switched on
+    int runsBefore;
+    StoreShape shape;
+};
+
+// A small store: a few senders in each verdict folder, a few new messages.
+constexpr StoreShape kSmall{
+    .inbox = 12, .inboxStep = 2, .sentBase = 6, .sentStep = 3, .window = 4, .shift = 2};
+constexpr StoreShape kNoNewMail{
+    .inbox = 12, .inboxStep = 0, .sentBase = 6, .sentStep = 0, .window = 4, .shift = 2};
+
+const Row kRows[] = {
+    {"ImportAndHarvest", "blocked-list import, approve and block harvest", false, 0, kSmall},
+    {"FirstRun", "first run: Inbox, Sent Items with the pending file, harvest", true, 0, kSmall},
+    {"SecondRun", "second run: new mail, Sent Items with the pending file, harvest with removals",
+     true, 1, kSmall},
+    {"SecondRunNoNewMail",
+     "second run: no new mail, Sent Items without the pending file, harvest with removals", true, 1,
+     kNoNewMail},
+};
+
+// The files that hold old or whole new content at every moment.
+const std::vector<std::string>& CheckedFiles() {
+    static const std::vector<std::string> files = [] {
+        std::vector<std::string> f = faults::ProductFiles();
+        f.push_back("conf/oesent.pending");
+        f.push_back("registry.reg");
+        return f;
+    }();
+    return files;
+}
+
+// The program folder's names that are no product state: the program, its
+// library, the store, the console log.
+bool Ignored(const std::string& name) {
+    namespace fs = std::filesystem;
+    static const std::string program = fs::path(GLEANWICK_PATH).filename().string();
+    static const std::string library = fs::path(QUELLADDR_PATH).filename().string();
+    return name == program || name == library || name == "console.txt" || name == "store" ||
+           name.starts_with("store/");
+}
+
+// Harvested entries of a list missing from its state file, and the other way round.
+long Unpaired(const Snapshot& s, const char* list, const char* state, const char* harvested) {
+    const std::regex pattern(harvested);
+    const faults::List a = faults::ParseList(s.files.at(list));
+    const faults::List b = faults::ParseList(s.files.at(state));
+    long n = 0;
+    for (const std::string& e : a.entries)
+        n += std::regex_match(e, pattern) && !b.entries.count(e);
+    for (const std::string& e : b.entries)
+        n += std::regex_match(e, pattern) && !a.entries.count(e);
+    return n;
+}
+
+// How the run after a crash state compares with the uninterrupted run.
+void Classify(const Snapshot& now, const Snapshot& ref, const std::set<std::string>& leftovers,
+              int exitCode, const std::string& label, Findings& found) {
+    long lost = 0;
+    for (const char* list : {"conf/approvedsenders", "conf/blockedsenders"}) {
+        const faults::List has = faults::ParseList(now.files.at(list));
+        for (const std::string& e : faults::ParseList(ref.files.at(list)).entries)
+            lost += !has.entries.count(e);
+    }
+    const faults::Database db = faults::ParseDatabase(now.files.at("conf/quellboxaddr.bin"));
+    const faults::Database want = faults::ParseDatabase(ref.files.at("conf/quellboxaddr.bin"));
+    long twice = 0;
+    for (const auto& [address, c] : want.records) {
+        const auto it = db.records.find(address);
+        const faults::Counts has = it == db.records.end() ? faults::Counts{} : it->second;
+        lost += has.from < c.from || has.to < c.to;
+    }
+    for (const auto& [address, c] : db.records) {
+        const auto it = want.records.find(address);
+        const faults::Counts w = it == want.records.end() ? faults::Counts{} : it->second;
+        twice += c.from > w.from || c.to > w.to;
+    }
+    const long unpaired =
+        Unpaired(now, "conf/approvedsenders", "conf/oesas", "a[0-9]+@ok\\.example") +
+        Unpaired(now, "conf/blockedsenders", "conf/oesbs", "b[0-9]+@spam\\.example") +
+        (now.files.at("conf/oesent") != ref.files.at("conf/oesent"));
+    found.Add(kLost, lost > 0, label + ": " + std::to_string(lost) + " entries or records");
+    found.Add(kTwice, twice > 0, label + ": " + std::to_string(twice) + " records");
+    found.Add(kUnpaired, unpaired > 0, label + ": " + std::to_string(unpaired) + " entries");
+    bool differs =
+        exitCode != 0 || !leftovers.empty() ||
+        faults::WithoutScanValues(now.registry) != faults::WithoutScanValues(ref.registry);
+    for (const std::string& f : faults::ProductFiles())
+        differs = differs || now.files.at(f) != ref.files.at(f);
+    found.Add(kDiffers, differs && lost + twice + unpaired == 0,
+              label + ": exit " + std::to_string(exitCode) + ", " +
+                  std::to_string(leftovers.size()) + " leftover files");
+}
+
+// Product files of a crash state holding neither their content from before
+// the run nor one complete version the run wrote.
+void CheckWhole(const Tree& state, const Exploration& e, const std::string& label,
+                Findings& found) {
+    std::string torn;
+    for (const std::string& f : CheckedFiles()) {
+        const auto it = state.files.find(f);
+        const std::string content = it == state.files.end() ? kMissing : it->second;
+        const auto versions = e.versions.find(f);
+        if (versions == e.versions.end() ? content != kMissing : !versions->second.count(content))
+            torn += " " + f;
+    }
+    found.Add(kTorn, !torn.empty(), label + ":" + torn);
+}
+
+struct Mode {
+    const char* name;
+    bool synced;  // false: the control, every sync a no-op
+};
+
+// Test names and failure messages show a row and a mode by name.
+void PrintTo(const Row& row, std::ostream* out) {
+    *out << row.name;
+}
+void PrintTo(const Mode& mode, std::ostream* out) {
+    *out << mode.name;
+}
+
+class CrashStates : public testing::TestWithParam<std::tuple<Row, Mode>> {};
+
+TEST_P(CrashStates, EveryStateRecoversToTheUninterruptedRun) {
+    const auto& [row, mode] = GetParam();
+    Scenario s;
+    faults::SetUpProgram(s);
+    if (!row.scanMail) {
+        s.ProductValue("OEScanInbox", "\"0\"");
+        s.ProductValue("OEScanSent", "\"0\"");
+    }
+    for (int g = 1; g <= row.runsBefore; ++g) {
+        faults::WriteGeneration(s, g, row.shape);
+        ASSERT_EQ(s.Run().exitCode, 0);
+    }
+    faults::WriteGeneration(s, row.runsBefore + 1, row.shape);
+    ProgramFolder& program = s.Program();
+    const std::string root = program.Dir().Path();
+    const std::vector<std::string> env = s.RunEnvironment();
+    const Tree before = ReadTree(root, Ignored);
+    const std::set<std::string> namesBefore = faults::Names(program);
+
+    // The recorded run, uninterrupted: its result is what every recovery must reach.
+    TempFolder traceDir;
+    const std::string trace = traceDir / "trace";
+    std::vector<std::string> recording = env;
+    recording.insert(
+        recording.end(),
+        {"LD_PRELOAD=" CRASH_PRELOAD, "QB_CRASH_TRACE=" + trace, "QB_CRASH_ROOT=" + root,
+         std::string("QB_CRASH_NOSYNC=") + (mode.synced ? "0" : "1")});
+    const RunResult run = program.Run({}, recording);
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    const Tree after = ReadTree(root, Ignored);
+    const Snapshot ref = faults::Take(program);
+    const std::set<std::string> namesAfter = faults::Names(program);
+
+    std::vector<Op> ops;
+    std::string error;
+    ASSERT_TRUE(ParseTrace(traceDir.Read("trace"), ops, error)) << error;
+    ASSERT_FALSE(ops.empty()) << "nothing recorded: the recorder was not loaded";
+    const Exploration e = Model(before, Ignored).Explore(ops, after);
+    ASSERT_EQ(e.error, "") << "the recorder missed an operation";
+
+    Findings found(std::string(row.name) + " (" + mode.name + ")", "crash", "QB_CRASH_REPORT");
+    const long stride = std::max(1L, faults::EnvNumber("QB_CRASH_STRIDE", QB_CRASH_DEFAULT_STRIDE));
+    long recovered = 0;
+    for (size_t i = 0; i < e.distinct.size(); i += static_cast<size_t>(stride)) {
+        const CrashState& state = e.distinct[i];
+        const std::string label = "state " + std::to_string(i) + " " + state.label;
+        CheckWhole(state.tree, e, label, found);
+        LayOut(root, state.tree, Ignored);
+        std::filesystem::remove(program / "console.txt");
+        const RunResult recovery = program.Run({}, env);
+        ++recovered;
+        const std::set<std::string> extra =
+            faults::Leftovers(faults::Names(program), namesBefore, namesAfter);
+        Classify(faults::Take(program), ref, extra, recovery.exitCode, label, found);
+    }
+    found.Ran("operations", static_cast<long>(ops.size()));
+    found.Ran("states built", e.built);
+    found.Ran("distinct", static_cast<long>(e.distinct.size()));
+    found.Ran("recovered", recovered);
+    std::cout << "[crash] summary: " << row.name << " (" << mode.name << "): states built "
+              << e.built << ", distinct " << e.distinct.size() << ", recovery runs " << recovered
+              << ", torn " << found.Count(kTorn) << ", lost " << found.Count(kLost)
+              << ", counted twice " << found.Count(kTwice) << ", pairs broken "
+              << found.Count(kUnpaired) << ", other differences " << found.Count(kDiffers)
+              << std::endl;
+    found.Conclude(0, !mode.synced);
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, CrashStates,
+                         testing::Combine(testing::ValuesIn(kRows),
+                                          testing::Values(Mode{"today's syncs", true},
+                                                          Mode{"control, no syncs", false})),
+                         [](const testing::TestParamInfo<std::tuple<Row, Mode>>& info) {
+                             return std::string(std::get<0>(info.param).id) +
+                                    (std::get<1>(info.param).synced ? "" : "_Control");
+                         });
+
+}  // namespace
+}  // namespace qb::test::crash
