@@ -1,21 +1,25 @@
 // A preloaded library that records every file-changing call a process makes
 // under one folder, for the crash-state test. It sits below every file layer
 // of the process (the scanner's and the address database's alike): open,
-// creat, mkstemp and their variants, write, pwrite, writev, ftruncate,
-// fsync, fdatasync, rename, link, unlink, mkdir, rmdir and close.
+// creat, mkstemp and their variants, write, pwrite, writev, sendfile,
+// copy_file_range, ftruncate, fsync, fdatasync, dup and fcntl's copies,
+// rename, link, unlink, mkdir, rmdir and close.
 //
 // Environment:
 //   QB_CRASH_TRACE   the trace file (appended to); nothing is recorded without it
 //   QB_CRASH_ROOT    the folder whose files are recorded
-//   QB_CRASH_NOSYNC  when 1, fsync and fdatasync do nothing and are not recorded
+//   QB_CRASH_NOSYNC  when 1, fsync and fdatasync do nothing and are not
+//                    recorded, and O_SYNC and O_DSYNC are dropped from opens
 //
 // Each record is one line "op fd a b\tpath\tpath2\n", paths relative to the
 // root ("" is the root itself), followed for a write by its b bytes:
-//   O fd flags temporary path   an open (temporary: 1 when mkstemp named it)
+//   O fd flags temporary path   an open (temporary: 1 when mkstemp named it;
+//                               with O_SYNC or O_DSYNC each write is synced)
 //   W fd offset length          a write of length bytes at offset
 //   T fd length                 a truncation
 //   S fd                        a sync of the file or folder open as fd
 //   C fd                        a close
+//   P fd old                    fd made a copy of the descriptor old
 //   R/L from to                 a rename / a hard link
 //   U/M/D path                  an unlink / a new folder / a folder removed
 // Only calls that succeed are recorded. The recorder calls the system
@@ -31,6 +35,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/sendfile.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
 #include <sys/uio.h>
@@ -188,53 +193,59 @@ static void RecordWrite(int fd, long long offset, const void* data, ssize_t n) {
 
 // ---- opening ----
 
+// Open flags as the process gets them: the control run opens nothing for
+// synchronous writes either.
+static int Flags(int flags) {
+    return g_nosync ? flags & ~(O_SYNC | O_DSYNC) : flags;
+}
+
 static int ModeArgument(int flags, va_list args) {
     return (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(args, int) : 0;
 }
 
-#define OPEN_FUNCTION(name)                             \
-    EXPORT int name(const char* path, int flags, ...) { \
-        va_list args;                                   \
-        va_start(args, flags);                          \
-        const int mode = ModeArgument(flags, args);     \
-        va_end(args);                                   \
-        REAL(name, int, (const char*, int, ...));       \
-        const int fd = real_##name(path, flags, mode);  \
-        RecordOpen(fd, flags, 0);                       \
-        return fd;                                      \
+#define OPEN_FUNCTION(name)                                   \
+    EXPORT int name(const char* path, int flags, ...) {       \
+        va_list args;                                         \
+        va_start(args, flags);                                \
+        const int mode = ModeArgument(flags, args);           \
+        va_end(args);                                         \
+        REAL(name, int, (const char*, int, ...));             \
+        const int fd = real_##name(path, Flags(flags), mode); \
+        RecordOpen(fd, Flags(flags), 0);                      \
+        return fd;                                            \
     }
 OPEN_FUNCTION(open)
 OPEN_FUNCTION(open64)
 
-#define OPENAT_FUNCTION(name)                                      \
-    EXPORT int name(int dirfd, const char* path, int flags, ...) { \
-        va_list args;                                              \
-        va_start(args, flags);                                     \
-        const int mode = ModeArgument(flags, args);                \
-        va_end(args);                                              \
-        REAL(name, int, (int, const char*, int, ...));             \
-        const int fd = real_##name(dirfd, path, flags, mode);      \
-        RecordOpen(fd, flags, 0);                                  \
-        return fd;                                                 \
+#define OPENAT_FUNCTION(name)                                        \
+    EXPORT int name(int dirfd, const char* path, int flags, ...) {   \
+        va_list args;                                                \
+        va_start(args, flags);                                       \
+        const int mode = ModeArgument(flags, args);                  \
+        va_end(args);                                                \
+        REAL(name, int, (int, const char*, int, ...));               \
+        const int fd = real_##name(dirfd, path, Flags(flags), mode); \
+        RecordOpen(fd, Flags(flags), 0);                             \
+        return fd;                                                   \
     }
 OPENAT_FUNCTION(openat)
 OPENAT_FUNCTION(openat64)
 
 // The checked variants a fortified build calls.
-#define OPEN2_FUNCTION(name)                       \
-    EXPORT int name(const char* path, int flags) { \
-        REAL(name, int, (const char*, int));       \
-        const int fd = real_##name(path, flags);   \
-        RecordOpen(fd, flags, 0);                  \
-        return fd;                                 \
+#define OPEN2_FUNCTION(name)                            \
+    EXPORT int name(const char* path, int flags) {      \
+        REAL(name, int, (const char*, int));            \
+        const int fd = real_##name(path, Flags(flags)); \
+        RecordOpen(fd, Flags(flags), 0);                \
+        return fd;                                      \
     }
 OPEN2_FUNCTION(__open_2)
 OPEN2_FUNCTION(__open64_2)
 
 EXPORT int __openat_2(int dirfd, const char* path, int flags) {
     REAL(__openat_2, int, (int, const char*, int));
-    const int fd = real___openat_2(dirfd, path, flags);
-    RecordOpen(fd, flags, 0);
+    const int fd = real___openat_2(dirfd, path, Flags(flags));
+    RecordOpen(fd, Flags(flags), 0);
     return fd;
 }
 
@@ -257,8 +268,8 @@ EXPORT int mkstemp(char* path) {
 }
 EXPORT int mkostemp(char* path, int flags) {
     REAL(mkostemp, int, (char*, int));
-    const int fd = real_mkostemp(path, flags);
-    RecordOpen(fd, O_RDWR | O_CREAT | O_EXCL, 1);
+    const int fd = real_mkostemp(path, Flags(flags));
+    RecordOpen(fd, Flags(flags) | O_RDWR | O_CREAT | O_EXCL, 1);
     return fd;
 }
 EXPORT int mkstemps(char* path, int suffix) {
@@ -269,8 +280,8 @@ EXPORT int mkstemps(char* path, int suffix) {
 }
 EXPORT int mkostemps(char* path, int suffix, int flags) {
     REAL(mkostemps, int, (char*, int, int));
-    const int fd = real_mkostemps(path, suffix, flags);
-    RecordOpen(fd, O_RDWR | O_CREAT | O_EXCL, 1);
+    const int fd = real_mkostemps(path, suffix, Flags(flags));
+    RecordOpen(fd, Flags(flags) | O_RDWR | O_CREAT | O_EXCL, 1);
     return fd;
 }
 
@@ -324,6 +335,52 @@ EXPORT ssize_t writev(int fd, const struct iovec* iov, int count) {
 PWRITEV_FUNCTION(pwritev)
 PWRITEV_FUNCTION(pwritev64)
 
+// A copy the kernel makes (sendfile, copy_file_range; std::filesystem's
+// copy_file uses them) is read back from its source and recorded as writes.
+static char g_copy[65536];
+static atomic_flag g_copyLock = ATOMIC_FLAG_INIT;
+static void RecordCopy(int out, long long outOffset, int in, long long inOffset, ssize_t n) {
+    if (n <= 0 || !Tracked(out))
+        return;
+    while (atomic_flag_test_and_set(&g_copyLock)) {
+    }
+    while (n > 0) {
+        const size_t piece = (size_t)n < sizeof g_copy ? (size_t)n : sizeof g_copy;
+        const ssize_t got = pread(in, g_copy, piece, inOffset);
+        if (got <= 0)
+            break;  // unrecorded: the replay then differs and says so
+        RecordWrite(out, outOffset, g_copy, got);
+        inOffset += got;
+        outOffset += got;
+        n -= got;
+    }
+    atomic_flag_clear(&g_copyLock);
+}
+
+#define SENDFILE_FUNCTION(name, offset_type)                                  \
+    EXPORT ssize_t name(int out, int in, offset_type* offset, size_t count) { \
+        REAL(name, ssize_t, (int, int, offset_type*, size_t));                \
+        const long long from = offset ? (long long)*offset : 0;               \
+        const ssize_t done = real_##name(out, in, offset, count);             \
+        if (done > 0 && Tracked(out))                                         \
+            RecordCopy(out, lseek(out, 0, SEEK_CUR) - done, in,               \
+                       offset ? from : lseek(in, 0, SEEK_CUR) - done, done);  \
+        return done;                                                          \
+    }
+SENDFILE_FUNCTION(sendfile, off_t)
+SENDFILE_FUNCTION(sendfile64, off64_t)
+
+EXPORT ssize_t copy_file_range(int in, off64_t* inOffset, int out, off64_t* outOffset, size_t count,
+                               unsigned flags) {
+    REAL(copy_file_range, ssize_t, (int, off64_t*, int, off64_t*, size_t, unsigned));
+    const long long inFrom = inOffset ? *inOffset : 0, outFrom = outOffset ? *outOffset : 0;
+    const ssize_t done = real_copy_file_range(in, inOffset, out, outOffset, count, flags);
+    if (done > 0 && Tracked(out))
+        RecordCopy(out, outOffset ? outFrom : lseek(out, 0, SEEK_CUR) - done, in,
+                   inOffset ? inFrom : lseek(in, 0, SEEK_CUR) - done, done);
+    return done;
+}
+
 #define FTRUNCATE_FUNCTION(name)                 \
     EXPORT int name(int fd, off_t length) {      \
         REAL(name, int, (int, off_t));           \
@@ -358,6 +415,56 @@ EXPORT int close(int fd) {
         Record('C', fd, 0, 0, 0, 0, 0);
     return rc;
 }
+
+// ---- duplicates ----
+
+// A descriptor made a copy of another: "P new old", or the close of new when
+// old is none of the recorded files.
+static void RecordCopyOf(int copy, int old) {
+    if (g_trace < 0 || copy < 0 || copy >= MAX_FDS || copy == old)
+        return;
+    if (Tracked(old)) {
+        g_tracked[copy] = 1;
+        Record('P', copy, old, 0, 0, 0, 0);
+    } else if (g_tracked[copy]) {
+        g_tracked[copy] = 0;
+        Record('C', copy, 0, 0, 0, 0, 0);
+    }
+}
+
+EXPORT int dup(int old) {
+    REAL(dup, int, (int));
+    const int fd = real_dup(old);
+    RecordCopyOf(fd, old);
+    return fd;
+}
+EXPORT int dup2(int old, int copy) {
+    REAL(dup2, int, (int, int));
+    const int fd = real_dup2(old, copy);
+    RecordCopyOf(fd, old);
+    return fd;
+}
+EXPORT int dup3(int old, int copy, int flags) {
+    REAL(dup3, int, (int, int, int));
+    const int fd = real_dup3(old, copy, flags);
+    RecordCopyOf(fd, old);
+    return fd;
+}
+
+#define FCNTL_FUNCTION(name)                                  \
+    EXPORT int name(int fd, int command, ...) {               \
+        va_list args;                                         \
+        va_start(args, command);                              \
+        void* argument = va_arg(args, void*);                 \
+        va_end(args);                                         \
+        REAL(name, int, (int, int, ...));                     \
+        const int rc = real_##name(fd, command, argument);    \
+        if (command == F_DUPFD || command == F_DUPFD_CLOEXEC) \
+            RecordCopyOf(rc, fd);                             \
+        return rc;                                            \
+    }
+FCNTL_FUNCTION(fcntl)
+FCNTL_FUNCTION(fcntl64)
 
 // ---- names ----
 

@@ -12,6 +12,7 @@
 // Environment: QB_CRASH_REPORT=1 prints the findings instead of failing;
 // QB_CRASH_STRIDE=N runs the recovery of every Nth distinct state only (the
 // sanitizer build's default is a sample, see tests/crash/CMakeLists.txt).
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <regex>
@@ -150,6 +151,75 @@ struct Mode {
     const char* name;
     bool synced;  // false: the control, every sync a no-op
 };
+
+// The model on its own, on hand-made traces of one file replaced through a
+// temporary: unsynced, the cut can leave it empty; synced (file, then
+// folder), only its old or its new content; and a trace missing the rename
+// does not give the folder the run left.
+TEST(CrashModel, StatesOfOneReplacement) {
+    const std::string create = "O 3 " + std::to_string(O_RDWR | O_CREAT | O_EXCL) +
+                               " 1\tconf/.list.tmp\t\nW 3 0 5\t\t\nnew\r\n";
+    const std::string folderSync =
+        "O 4 " + std::to_string(O_RDONLY | O_DIRECTORY) + " 0\tconf\t\nS 4 0 0\t\t\nC 4 0 0\t\t\n";
+    const std::string rename = "R -1 0 0\tconf/.list.tmp\tconf/list\n";
+    const struct {
+        const char* name;
+        std::string trace;
+        std::set<std::string> contents;  // of conf/list across the states
+        bool replays;
+    } cases[] = {
+        {"unsynced", create + "C 3 0 0\t\t\n" + rename, {"old\r\n", "new\r\n", ""}, true},
+        {"synced",
+         create + "S 3 0 0\t\t\nC 3 0 0\t\t\n" + rename + folderSync,
+         {"old\r\n", "new\r\n"},
+         true},
+        {"rename missing", create + "C 3 0 0\t\t\n", {}, false},
+    };
+    Tree before, after;
+    before.folders = after.folders = {"conf"};
+    before.files["conf/list"] = "old\r\n";
+    after.files["conf/list"] = "new\r\n";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<Op> ops;
+        std::string error;
+        ASSERT_TRUE(ParseTrace(c.trace, ops, error)) << error;
+        const Exploration e =
+            Model(before, [](const std::string&) { return false; }).Explore(ops, after);
+        EXPECT_EQ(e.error.empty(), c.replays) << e.error;
+        if (!c.replays)
+            continue;
+        std::set<std::string> contents;
+        for (const CrashState& state : e.distinct)
+            contents.insert(state.tree.files.at("conf/list"));
+        EXPECT_EQ(contents, c.contents);
+        EXPECT_EQ(e.versions.at("conf/list"), (std::set<std::string>{"old\r\n", "new\r\n"}));
+    }
+}
+
+// The recorder on the shell and the file tools, whose calls differ from the
+// scanner's (copies the kernel makes, renames, links, an append through a
+// copied descriptor, truncation, folders made and removed): replaying what
+// it recorded gives the folder they leave.
+TEST(CrashRecorder, FileToolsAreRecordedWhole) {
+    TempFolder root, traceDir;
+    root.Write("a", "hello\n");
+    const auto none = [](const std::string&) { return false; };
+    const Tree before = ReadTree(root.Path(), none);
+    const std::string command = "cd '" + root.Path() +
+                                "' && LD_PRELOAD=" CRASH_RECORDER " QB_CRASH_TRACE='" +
+                                (traceDir / "trace") +
+                                "' QB_CRASH_ROOT=. /bin/sh -c 'cp a b && mv b c && ln c d && "
+                                "rm a && mkdir e && truncate -s 3 c && echo x >> d && cp c e/f && "
+                                "sync e/f && mkdir g && touch g/h && rm -r g'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::vector<Op> ops;
+    std::string error;
+    ASSERT_TRUE(ParseTrace(traceDir.Read("trace"), ops, error)) << error;
+    const Tree after = ReadTree(root.Path(), none);
+    ASSERT_EQ(after.files.at("d"), "helx\n");
+    EXPECT_EQ(Model(before, none).Explore(ops, after).error, "");
+}
 
 // Test names and failure messages show a row and a mode by name.
 void PrintTo(const Row& row, std::ostream* out) {

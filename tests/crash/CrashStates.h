@@ -13,7 +13,8 @@
 //   - names durable, data not: every folder operation so far, data as synced;
 //   - one folder operation lost: for each folder operation not yet covered by
 //     a sync of its folder, every operation so far but that one, data as
-//     written.
+//     written;
+//   - everything written back (what a killed process leaves).
 // Identical states are kept once: two states are the same when they hold the
 // same files with the same contents, the temporary files (named by mkstemp)
 // aside, whose names are random and whose contents only their writer reads.
@@ -272,7 +273,16 @@ class Model {
             } else {
                 return Fail("open of a file the model does not have: " + op.path);
             }
-            fds_[op.fd] = file == kFolder ? Binding{kFolder, op.path} : Binding{file, ""};
+            fds_[op.fd] = file == kFolder ? Binding{kFolder, op.path, false}
+                                          : Binding{file, "", (op.a & (O_SYNC | O_DSYNC)) != 0};
+            return true;
+        }
+        if (op.kind == 'P') {
+            const auto old = fds_.find(static_cast<int>(op.a));
+            if (old == fds_.end())
+                fds_.erase(op.fd);
+            else
+                fds_[op.fd] = old->second;
             return true;
         }
         if (op.kind == 'W' || op.kind == 'T' || op.kind == 'S' || op.kind == 'C') {
@@ -301,6 +311,8 @@ class Model {
                 data.replace(static_cast<size_t>(op.a), op.data.size(), op.data);
                 written_.insert(b.file);
             }
+            if (b.syncedWrites && op.kind != 'C')
+                files_[b.file].synced = files_[b.file].data;
             return true;
         }
         const bool first = ignored_(op.path), second = !op.path2.empty() && ignored_(op.path2);
@@ -387,6 +399,7 @@ class Model {
     void AddStates(const std::string& at) {
         AddState(durable_, true, at + ", only what was synced");
         AddState(live_, true, at + ", names durable, data not");
+        AddState(live_, false, at + ", everything written back");
         for (const size_t i : pending_) {
             Names names = before_[i];
             for (size_t j = i + 1; j < nameOps_.size(); ++j)
@@ -399,6 +412,7 @@ class Model {
     struct Binding {
         int file;
         std::string folder;
+        bool syncedWrites;  // opened with O_SYNC or O_DSYNC
     };
 
     std::function<bool(const std::string&)> ignored_;
