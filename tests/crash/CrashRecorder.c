@@ -169,21 +169,29 @@ static void RecordOpen(int fd, int flags, int temporary) {
     Record('O', fd, flags, temporary, rel, 0, 0);
 }
 
-static void RecordPath(char op, int dirfd, const char* path) {
-    char absolute[PATH_MAX];
-    const char* rel;
-    if (g_trace >= 0 && Resolve(dirfd, path, absolute) == 0 && (rel = Below(absolute)))
-        Record(op, -1, 0, 0, rel, 0, 0);
+// The names a call acts on, resolved before it (afterwards an old name is
+// gone); b is empty for a call on one name.
+typedef struct {
+    int resolved;
+    char a[PATH_MAX], b[PATH_MAX];
+} Names;
+
+static void Before(Names* n, int dirA, const char* a, int dirB, const char* b) {
+    n->b[0] = '\0';
+    n->resolved =
+        g_trace >= 0 && Resolve(dirA, a, n->a) == 0 && (!b || Resolve(dirB, b, n->b) == 0);
 }
 
-static void RecordTwo(char op, int fromDir, const char* from, int toDir, const char* to) {
-    char a[PATH_MAX], b[PATH_MAX];
-    if (g_trace < 0 || Resolve(fromDir, from, a) != 0 || Resolve(toDir, to, b) != 0)
-        return;
-    const char* relA = Below(a);
-    const char* relB = Below(b);
-    if (relA || relB)  // one end outside the root shows as a path the test cannot place
-        Record(op, -1, 0, 0, relA ? relA : a, relB ? relB : b, 0);
+// Records the call on its names when it succeeded (rc 0) and touches the
+// root; one end of two outside it shows as a path the test cannot place.
+static int After(int rc, char op, const Names* n) {
+    const char* a = n->resolved && rc == 0 ? Below(n->a) : 0;
+    const char* b = n->resolved && rc == 0 && n->b[0] ? Below(n->b) : 0;
+    if (n->b[0] && (a || b))
+        Record(op, -1, 0, 0, a ? a : n->a, b ? b : n->b, 0);
+    else if (!n->b[0] && a)
+        Record(op, -1, 0, 0, a, 0, 0);
+    return rc;
 }
 
 static void RecordWrite(int fd, long long offset, const void* data, ssize_t n) {
@@ -470,24 +478,14 @@ FCNTL_FUNCTION(fcntl64)
 
 EXPORT int rename(const char* from, const char* to) {
     REAL(rename, int, (const char*, const char*));
-    char a[PATH_MAX], b[PATH_MAX];
-    // Resolved before: afterwards the old name is gone.
-    const int resolved =
-        g_trace >= 0 && Resolve(AT_FDCWD, from, a) == 0 && Resolve(AT_FDCWD, to, b) == 0;
-    const int rc = real_rename(from, to);
-    if (rc == 0 && resolved && (Below(a) || Below(b)))
-        Record('R', -1, 0, 0, Below(a) ? Below(a) : a, Below(b) ? Below(b) : b, 0);
-    return rc;
+    Names n;
+    Before(&n, AT_FDCWD, from, AT_FDCWD, to);
+    return After(real_rename(from, to), 'R', &n);
 }
-
 static int RenameAt(int fromDir, const char* from, int toDir, const char* to, unsigned flags) {
-    char a[PATH_MAX], b[PATH_MAX];
-    const int resolved =
-        g_trace >= 0 && Resolve(fromDir, from, a) == 0 && Resolve(toDir, to, b) == 0;
-    const int rc = (int)syscall(SYS_renameat2, fromDir, from, toDir, to, flags);
-    if (rc == 0 && resolved && (Below(a) || Below(b)))
-        Record('R', -1, 0, 0, Below(a) ? Below(a) : a, Below(b) ? Below(b) : b, 0);
-    return rc;
+    Names n;
+    Before(&n, fromDir, from, toDir, to);
+    return After((int)syscall(SYS_renameat2, fromDir, from, toDir, to, flags), 'R', &n);
 }
 EXPORT int renameat(int fromDir, const char* from, int toDir, const char* to) {
     return RenameAt(fromDir, from, toDir, to, 0);
@@ -498,58 +496,45 @@ EXPORT int renameat2(int fromDir, const char* from, int toDir, const char* to, u
 
 EXPORT int link(const char* from, const char* to) {
     REAL(link, int, (const char*, const char*));
-    const int rc = real_link(from, to);
-    if (rc == 0)
-        RecordTwo('L', AT_FDCWD, from, AT_FDCWD, to);
-    return rc;
+    Names n;
+    Before(&n, AT_FDCWD, from, AT_FDCWD, to);
+    return After(real_link(from, to), 'L', &n);
 }
 EXPORT int linkat(int fromDir, const char* from, int toDir, const char* to, int flags) {
     REAL(linkat, int, (int, const char*, int, const char*, int));
-    const int rc = real_linkat(fromDir, from, toDir, to, flags);
-    if (rc == 0)
-        RecordTwo('L', fromDir, from, toDir, to);
-    return rc;
+    Names n;
+    Before(&n, fromDir, from, toDir, to);
+    return After(real_linkat(fromDir, from, toDir, to, flags), 'L', &n);
 }
 
 EXPORT int unlink(const char* path) {
     REAL(unlink, int, (const char*));
-    char absolute[PATH_MAX];
-    const int resolved = g_trace >= 0 && Resolve(AT_FDCWD, path, absolute) == 0;
-    const int rc = real_unlink(path);
-    if (rc == 0 && resolved && Below(absolute))
-        Record('U', -1, 0, 0, Below(absolute), 0, 0);
-    return rc;
+    Names n;
+    Before(&n, AT_FDCWD, path, 0, 0);
+    return After(real_unlink(path), 'U', &n);
 }
 EXPORT int unlinkat(int dirfd, const char* path, int flags) {
     REAL(unlinkat, int, (int, const char*, int));
-    char absolute[PATH_MAX];
-    const int resolved = g_trace >= 0 && Resolve(dirfd, path, absolute) == 0;
-    const int rc = real_unlinkat(dirfd, path, flags);
-    if (rc == 0 && resolved && Below(absolute))
-        Record(flags & AT_REMOVEDIR ? 'D' : 'U', -1, 0, 0, Below(absolute), 0, 0);
-    return rc;
+    Names n;
+    Before(&n, dirfd, path, 0, 0);
+    return After(real_unlinkat(dirfd, path, flags), flags & AT_REMOVEDIR ? 'D' : 'U', &n);
 }
 EXPORT int rmdir(const char* path) {
     REAL(rmdir, int, (const char*));
-    char absolute[PATH_MAX];
-    const int resolved = g_trace >= 0 && Resolve(AT_FDCWD, path, absolute) == 0;
-    const int rc = real_rmdir(path);
-    if (rc == 0 && resolved && Below(absolute))
-        Record('D', -1, 0, 0, Below(absolute), 0, 0);
-    return rc;
+    Names n;
+    Before(&n, AT_FDCWD, path, 0, 0);
+    return After(real_rmdir(path), 'D', &n);
 }
 
 EXPORT int mkdir(const char* path, mode_t mode) {
     REAL(mkdir, int, (const char*, mode_t));
-    const int rc = real_mkdir(path, mode);
-    if (rc == 0)
-        RecordPath('M', AT_FDCWD, path);
-    return rc;
+    Names n;
+    Before(&n, AT_FDCWD, path, 0, 0);
+    return After(real_mkdir(path, mode), 'M', &n);
 }
 EXPORT int mkdirat(int dirfd, const char* path, mode_t mode) {
     REAL(mkdirat, int, (int, const char*, mode_t));
-    const int rc = real_mkdirat(dirfd, path, mode);
-    if (rc == 0)
-        RecordPath('M', dirfd, path);
-    return rc;
+    Names n;
+    Before(&n, dirfd, path, 0, 0);
+    return After(real_mkdirat(dirfd, path, mode), 'M', &n);
 }
