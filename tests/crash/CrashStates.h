@@ -159,7 +159,7 @@ class Model {
         durable_ = live_;
     }
 
-    // Replays ops, building the crash states after each.
+    // Replays ops, building the crash states after each (once per model).
     Exploration Explore(const std::vector<Op>& ops, const Tree& after) {
         AddStates("before the run");
         for (size_t k = 0; k < ops.size(); ++k) {
@@ -220,13 +220,17 @@ class Model {
                 names[op.path] = op.file;
                 break;
             case 'R':
-            case 'L':
-                if (from == names.end())
+            case 'L': {
+                // Onto itself or onto another name of the same file, a
+                // rename changes nothing.
+                const auto to = names.find(op.path2);
+                if (from == names.end() || (to != names.end() && to->second == from->second))
                     break;
                 names[op.path2] = from->second;
                 if (op.kind == 'R')
                     names.erase(op.path);
                 break;
+            }
             default:  // unlink, folder removed
                 if (from != names.end())
                     names.erase(from);
