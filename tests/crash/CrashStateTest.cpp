@@ -93,40 +93,30 @@ long Unpaired(const Snapshot& s, const char* list, const char* state, const char
     return n;
 }
 
-// How the run after a crash state compares with the uninterrupted run.
+// How the run after a crash state compares with the uninterrupted run: the
+// fault harness's comparison, sorted into the classes above, and the list
+// entries the uninterrupted run has that this one lacks.
 void Classify(const Snapshot& now, const Snapshot& ref, const std::set<std::string>& leftovers,
               int exitCode, const std::string& label, Findings& found) {
-    long lost = 0;
+    Findings compared("recovery");
+    faults::CheckRecovered(now, ref, leftovers, label, compared);
+    long lost = compared.Count(faults::kToCountsLost) + compared.Count(faults::kFromCountsLost);
     for (const char* list : {"conf/approvedsenders", "conf/blockedsenders"}) {
         const faults::List has = faults::ParseList(now.files.at(list));
         for (const std::string& e : faults::ParseList(ref.files.at(list)).entries)
             lost += !has.entries.count(e);
     }
-    const faults::Database db = faults::ParseDatabase(now.files.at("conf/quellboxaddr.bin"));
-    const faults::Database want = faults::ParseDatabase(ref.files.at("conf/quellboxaddr.bin"));
-    long twice = 0;
-    for (const auto& [address, c] : want.records) {
-        const auto it = db.records.find(address);
-        const faults::Counts has = it == db.records.end() ? faults::Counts{} : it->second;
-        lost += has.from < c.from || has.to < c.to;
-    }
-    for (const auto& [address, c] : db.records) {
-        const auto it = want.records.find(address);
-        const faults::Counts w = it == want.records.end() ? faults::Counts{} : it->second;
-        twice += c.from > w.from || c.to > w.to;
-    }
+    const long twice = compared.Count(faults::kCountedTwice);
     const long unpaired =
         Unpaired(now, "conf/approvedsenders", "conf/oesas", "a[0-9]+@ok\\.example") +
         Unpaired(now, "conf/blockedsenders", "conf/oesbs", "b[0-9]+@spam\\.example") +
         (now.files.at("conf/oesent") != ref.files.at("conf/oesent"));
-    found.Add(kLost, lost > 0, label + ": " + std::to_string(lost) + " entries or records");
-    found.Add(kTwice, twice > 0, label + ": " + std::to_string(twice) + " records");
+    found.Add(kLost, lost > 0, label + ": " + std::to_string(lost) + " entries or counts");
+    found.Add(kTwice, twice > 0, label + ": " + std::to_string(twice) + " counts");
     found.Add(kUnpaired, unpaired > 0, label + ": " + std::to_string(unpaired) + " entries");
-    bool differs =
-        exitCode != 0 || !leftovers.empty() ||
+    const bool differs =
+        exitCode != 0 || compared.Total() > 0 ||
         faults::WithoutScanValues(now.registry) != faults::WithoutScanValues(ref.registry);
-    for (const std::string& f : faults::ProductFiles())
-        differs = differs || now.files.at(f) != ref.files.at(f);
     found.Add(kDiffers, differs && lost + twice + unpaired == 0,
               label + ": exit " + std::to_string(exitCode) + ", " +
                   std::to_string(leftovers.size()) + " leftover files");

@@ -431,6 +431,11 @@ inline void CheckAfterFault(const Snapshot& pre, const Snapshot& now, const Snap
         label);
 }
 
+// What CheckRecovered finds in the database.
+inline constexpr const char* kToCountsLost = "to-counts lost for good";
+inline constexpr const char* kFromCountsLost = "from-counts lost for good";
+inline constexpr const char* kCountedTwice = "counts added twice";
+
 // After the run that follows a fault: the same files as an uninterrupted
 // run's, and no file an uninterrupted run does not leave.
 inline bool CheckRecovered(const Snapshot& now, const Snapshot& ref,
@@ -451,9 +456,9 @@ inline bool CheckRecovered(const Snapshot& now, const Snapshot& ref,
         twice += static_cast<long>((c.to > want.to ? c.to - want.to : 0) +
                                    (c.from > want.from ? c.from - want.from : 0));
     }
-    found.Add("to-counts lost for good", lostTo, label);
-    found.Add("from-counts lost for good", lostFrom, label);
-    found.Add("counts added twice", twice, label);
+    found.Add(kToCountsLost, lostTo, label);
+    found.Add(kFromCountsLost, lostFrom, label);
+    found.Add(kCountedTwice, twice, label);
     found.Add("database differs from an uninterrupted run's",
               now.files.at("conf/quellboxaddr.bin") != ref.files.at("conf/quellboxaddr.bin"),
               label);
