@@ -159,8 +159,8 @@ std::set<std::string> PutBackByTheNextRun(const Tree& state) {
 // Product files of a crash state holding neither their content from before
 // the run nor one complete version the run wrote, and not put back by the
 // next run from a phase record either (those are counted in repaired).
-void CheckWhole(const Tree& state, const Exploration& e, const std::string& label,
-                Findings& found, long& repaired) {
+void CheckWhole(const Tree& state, const Exploration& e, const std::string& label, Findings& found,
+                long& repaired) {
     std::string torn;
     const std::set<std::string> putBack = PutBackByTheNextRun(state);
     bool covered = false;
@@ -325,10 +325,10 @@ TEST_P(CrashStates, EveryStateRecoversToTheUninterruptedRun) {
     std::cout << "[crash] summary: " << row.name << " (" << mode.name << "): states built "
               << e.built << ", distinct " << e.distinct.size() << ", recovery runs " << recovered
               << ", torn " << found.Count(kTorn) << " (and " << repaired
-              << " torn but put back by the next run from the phase record), lost " << found.Count(kLost)
-              << ", counted twice " << found.Count(kTwice) << ", pairs broken "
-              << found.Count(kUnpaired) << ", other differences " << found.Count(kDiffers)
-              << std::endl;
+              << " torn but put back by the next run from the phase record), lost "
+              << found.Count(kLost) << ", counted twice " << found.Count(kTwice)
+              << ", pairs broken " << found.Count(kUnpaired) << ", other differences "
+              << found.Count(kDiffers) << std::endl;
     found.Conclude(0, !mode.synced);
 }
 
