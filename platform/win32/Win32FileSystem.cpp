@@ -1,7 +1,6 @@
 #include "platform/win32/Win32FileSystem.h"
 
 #include <atomic>
-#include <cstdint>
 #include <cstdio>
 
 #include "common/Text.h"
@@ -192,7 +191,7 @@ bool Win32FileSystem::ReadFile(const std::string& path, std::string& out) {
         return false;
     // A file larger than a string of this process can hold cannot be read
     // whole (in the 32-bit build its size would not even fit a size_t).
-    if (static_cast<uint64_t>(size.QuadPart) > out.max_size())
+    if (static_cast<ULONGLONG>(size.QuadPart) > out.max_size())
         return false;
     // Read the size found now; a file that grows meanwhile is read to its end.
     size_t have = 0;
