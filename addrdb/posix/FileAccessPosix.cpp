@@ -6,19 +6,11 @@
 #include <memory>
 
 #include "addrdb/FileAccess.h"
+#include "platform/replace/FileReplacement.h"
 
 namespace qb::addrdb {
 
 namespace {
-
-std::string NativePath(const std::string& path) {
-    std::string out = path;
-    for (char& c : out) {
-        if (c == '\\')
-            c = '/';
-    }
-    return out;
-}
 
 class Descriptor {
   public:
@@ -41,7 +33,7 @@ ReadOutcome ReadFileInPieces(const std::string& path, const std::function<void(u
                              const std::function<void(std::string_view)>& take) {
     // Non-blocking open so that a pipe in the file's place cannot hang us; it
     // is then refused as not a regular file.
-    Descriptor file(::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    Descriptor file(::open(replace::NativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (file.Get() < 0)
         return errno == ENOENT || errno == ENOTDIR ? ReadOutcome::kMissing
                                                    : ReadOutcome::kUnreadable;

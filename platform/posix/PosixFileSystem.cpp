@@ -17,23 +17,6 @@ namespace qb::platform {
 
 namespace {
 
-// Writes all of data to fd, retrying short writes and interruptions.
-bool WriteAll(int fd, std::string_view data) {
-    const char* p = data.data();
-    size_t left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // A whole-file read of a large file (a store file of hundreds of megabytes)
 // spends most of its time faulting in fresh memory page by page. Asking for
 // huge pages and taking all pages in one call makes that a small part. Both
@@ -120,36 +103,7 @@ std::string FolderOf(const std::string& native) {
 constexpr const char* kTemporaryMark = ".qbtmp-";
 constexpr size_t kUniqueLength = 6;
 
-// The file a path leads to: a symbolic link is followed (a relative target
-// counts from the link's own folder) until a name that is no link, which may
-// not exist yet. False for a loop or a chain too long to follow.
-bool FollowLinks(std::string path, std::string& out) {
-    for (int hop = 0; hop < 40; ++hop) {
-        struct stat st;
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
-            out = std::move(path);
-            return true;
-        }
-        std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
-        const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
-        if (n <= 0 || static_cast<size_t>(n) >= target.size())
-            return false;
-        target.resize(static_cast<size_t>(n));
-        path = target[0] == '/' ? target : FolderOf(path) + "/" + target;
-    }
-    return false;
-}
-
 }  // namespace
-
-std::string NativePath(std::string_view windowsPath) {
-    std::string out(windowsPath);
-    for (char& c : out) {
-        if (c == '\\')
-            c = '/';
-    }
-    return out;
-}
 
 PathKind PosixFileSystem::Kind(const std::string& path) {
     const std::string native = NativePath(path);
@@ -227,7 +181,7 @@ int PosixFileSystem::RemoveLeftoverTemporaries(const std::string& path) {
     // The names of the earlier versions' temporary files carried no writer:
     // with this copy the only one, they are leftovers.
     std::string native;
-    if (!FollowLinks(NativePath(path), native))
+    if (!replace::FollowLinks(NativePath(path), native))
         return dead;
     const std::string folder = FolderOf(native);
     // Built by appending: GCC 12 at -O3 warns (-Wrestrict, a false positive)
@@ -257,7 +211,7 @@ bool PosixFileSystem::AppendFile(const std::string& path, std::string_view conte
     const int fd = ::open(native.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0)
         return false;
-    bool ok = WriteAll(fd, content);
+    bool ok = replace::WriteAll(fd, content);
     ok = (::close(fd) == 0) && ok;
     return ok;
 }

@@ -8,11 +8,12 @@
 #include <string_view>
 
 #include "platform/FileSystem.h"
+#include "platform/replace/FileReplacement.h"
 
 namespace qb::platform {
 
 // "\" becomes "/"; everything else stays as it is.
-std::string NativePath(std::string_view windowsPath);
+using replace::NativePath;
 
 class PosixFileSystem final : public FileSystem {
   public:

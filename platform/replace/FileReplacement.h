@@ -61,4 +61,20 @@ class FileReplacement {
 // stays: another program may be saving the file. Returns how many went.
 int RemoveDeadWritersTemporaries(const std::string& path);
 
+// Pieces of the same file access that the platform layer and quelladdr use
+// beside the replacement.
+
+// Writes all of data to an open file, a descriptor (posix) or a HANDLE
+// (Windows), retrying short writes and interruptions. False on an error.
+bool WriteAll(intptr_t file, std::string_view data);
+
+#ifndef _WIN32
+// The native form of a Windows-style path: every "\" becomes "/".
+std::string NativePath(std::string_view windowsPath);
+// The file a native path leads to: a symbolic link is followed (a relative
+// target counts from the link's own folder) until a name that is no link,
+// which may not exist yet. False for a loop or a chain too long to follow.
+bool FollowLinks(std::string path, std::string& out);
+#endif
+
 }  // namespace qb::replace

@@ -74,21 +74,6 @@ class Win32ReadableFile final : public ReadableFile {
     Handle file_;
 };
 
-// Writes all of data, in pieces a DWORD can count.
-bool WriteAll(HANDLE h, std::string_view data) {
-    const char* p = data.data();
-    size_t left = data.size();
-    while (left > 0) {
-        const DWORD piece = left > (1u << 30) ? (1u << 30) : static_cast<DWORD>(left);
-        DWORD written = 0;
-        if (!::WriteFile(h, p, piece, &written, nullptr) || written == 0)
-            return false;
-        p += written;
-        left -= written;
-    }
-    return true;
-}
-
 // Where the last part of path (the file's own name) begins.
 size_t NameStart(const std::string& path) {
     const size_t sep = path.find_last_of("\\/:");
@@ -235,7 +220,7 @@ bool Win32FileSystem::AppendFile(const std::string& path, std::string_view conte
                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Valid() || ::GetFileType(file.Get()) != FILE_TYPE_DISK)
         return false;
-    const bool ok = WriteAll(file.Get(), content);
+    const bool ok = replace::WriteAll(reinterpret_cast<intptr_t>(file.Get()), content);
     return file.Close() && ok;
 }
 

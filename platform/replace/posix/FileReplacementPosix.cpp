@@ -13,15 +13,6 @@ namespace qb::replace {
 
 namespace {
 
-std::string NativePath(const std::string& path) {
-    std::string out = path;
-    for (char& c : out) {
-        if (c == '\\')
-            c = '/';
-    }
-    return out;
-}
-
 // The folder part of a native path, with its closing "/" ("" for none).
 std::string FolderOf(const std::string& native) {
     const size_t slash = native.find_last_of('/');
@@ -31,42 +22,6 @@ std::string FolderOf(const std::string& native) {
 std::string BaseOf(const std::string& native) {
     const size_t slash = native.find_last_of('/');
     return slash == std::string::npos ? native : native.substr(slash + 1);
-}
-
-// The file a path leads to: a symbolic link is followed (a relative target
-// counts from the link's own folder) until a name that is no link, which may
-// not exist yet. False for a loop or a chain too long to follow.
-bool FollowLinks(std::string path, std::string& out) {
-    for (int hop = 0; hop < 40; ++hop) {
-        struct stat st;
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
-            out = std::move(path);
-            return true;
-        }
-        std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
-        const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
-        if (n <= 0 || static_cast<size_t>(n) >= target.size())
-            return false;
-        target.resize(static_cast<size_t>(n));
-        path = target[0] == '/' ? target : FolderOf(path) + target;
-    }
-    return false;
-}
-
-bool WriteAll(int fd, std::string_view data) {
-    const char* p = data.data();
-    size_t left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
-    return true;
 }
 
 // The writer's process id in a temporary file's name ("." + name + "." +
@@ -100,6 +55,49 @@ bool SyncFolder(const std::string& folder) {
 }
 
 }  // namespace
+
+std::string NativePath(std::string_view windowsPath) {
+    std::string out(windowsPath);
+    for (char& c : out) {
+        if (c == '\\')
+            c = '/';
+    }
+    return out;
+}
+
+bool FollowLinks(std::string path, std::string& out) {
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat st;
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            out = std::move(path);
+            return true;
+        }
+        std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+        const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+        if (n <= 0 || static_cast<size_t>(n) >= target.size())
+            return false;
+        target.resize(static_cast<size_t>(n));
+        path = target[0] == '/' ? target : FolderOf(path) + target;
+    }
+    return false;
+}
+
+bool WriteAll(intptr_t file, std::string_view data) {
+    const int fd = static_cast<int>(file);
+    const char* p = data.data();
+    size_t left = data.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    return true;
+}
 
 int RemoveDeadWritersTemporaries(const std::string& path) {
     std::string native;
@@ -163,7 +161,7 @@ void FileReplacement::Discard() {
 }
 
 bool FileReplacement::Write(std::string_view data) {
-    ok_ = ok_ && WriteAll(static_cast<int>(handle_), data);
+    ok_ = ok_ && WriteAll(handle_, data);
     return ok_;
 }
 

@@ -16,17 +16,6 @@ namespace qb::replace {
 
 namespace {
 
-bool WriteAll(HANDLE file, std::string_view data) {
-    while (!data.empty()) {
-        const DWORD piece = data.size() > (1u << 30) ? (1u << 30) : static_cast<DWORD>(data.size());
-        DWORD written = 0;
-        if (!::WriteFile(file, data.data(), piece, &written, nullptr) || written == 0)
-            return false;
-        data.remove_prefix(written);
-    }
-    return true;
-}
-
 // True when no process with this id runs any more. A process that cannot be
 // asked (another user's) counts as running.
 bool ProcessGone(DWORD pid) {
@@ -49,6 +38,18 @@ void RemoveTemporary(const std::string& temp) {
 }
 
 }  // namespace
+
+bool WriteAll(intptr_t file, std::string_view data) {
+    const HANDLE handle = reinterpret_cast<HANDLE>(file);
+    while (!data.empty()) {
+        const DWORD piece = data.size() > (1u << 30) ? (1u << 30) : static_cast<DWORD>(data.size());
+        DWORD written = 0;
+        if (!::WriteFile(handle, data.data(), piece, &written, nullptr) || written == 0)
+            return false;
+        data.remove_prefix(written);
+    }
+    return true;
+}
 
 int RemoveDeadWritersTemporaries(const std::string& path) {
     const std::string folder = path.substr(0, NameStart(path));
@@ -116,7 +117,7 @@ void FileReplacement::Discard() {
 }
 
 bool FileReplacement::Write(std::string_view data) {
-    ok_ = ok_ && WriteAll(reinterpret_cast<HANDLE>(handle_), data);
+    ok_ = ok_ && WriteAll(handle_, data);
     return ok_;
 }
 
