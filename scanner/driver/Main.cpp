@@ -13,6 +13,7 @@
 #include "scanner/config/RegOp.h"
 #include "scanner/driver/Driver.h"
 #include "scanner/driver/Guard.h"
+#include "scanner/driver/Harvest.h"
 #include "scanner/lists/AddressList.h"
 #include "scanner/oe/OEIdentity.h"
 #include "strings/ScannerCString.h"
@@ -138,13 +139,16 @@ bool Main() {
         return false;
     // With this copy the only one, temporary files of a killed run are
     // leftovers: nothing is writing them any more.
-    for (const char* file :
-         {"approvedsenders", "blockedsenders", "oesas", "oesbs", "oesent", "oesent.pending"})
+    for (const char* file : {"approvedsenders", "blockedsenders", "oesas", "oesbs", "oesent",
+                             "oesent.pending", "wlmas", "wlmbs", "wlmsent", "wlmsent.pending",
+                             "wmailas", "wmailbs", "wmailsent", "wmailsent.pending"})
         platform::Files().RemoveLeftoverTemporaries(ProgramFolder() + "\\conf\\" + file);
     platform::Reg().RemoveLeftovers();
     // A run killed while saving the Sent Items counts left its conf\oesent
-    // pending: settle it before the database is read.
-    ResolvePendingSentState();
+    // (or another store's) pending: settle it before the database is read.
+    for (const char* sent : {"oesent", "wlmsent", "wmailsent"})
+        ResolvePendingSentState(sent);
+    FolderHarvest::StartRun();
     InstallReporting();
     if (ArgCount() > 0)
         ParseCommandLine();
@@ -200,6 +204,8 @@ bool Main() {
         ScanUncaughtSpam(gStoreRoot + gBlockFolder_Filename);
         if (Tracing())
             ConsoleLog("Processed block folder");
+
+        ScanMailStores();
 
         identity.reset();
         // The release writes a changed database but reports no failure: an
