@@ -189,6 +189,15 @@ bool PosixFileSystem::ListFolder(const std::string& path, std::vector<FolderEntr
             continue;
         FolderEntry item;
         item.name = name;
+        // Where the listing tells an ordinary file or folder, no status is
+        // needed: a large folder lists at the cost of reading it.
+        if (entry->d_type == DT_REG || entry->d_type == DT_DIR) {
+            item.kind = entry->d_type == DT_DIR ? PathKind::kFolder
+                        : name[0] == '.'        ? PathKind::kHiddenFile
+                                                : PathKind::kFile;
+            out.push_back(std::move(item));
+            continue;
+        }
         struct stat st;
         if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
             item.link = true;
