@@ -12,6 +12,7 @@
 
 #include "addrdb/AddressDatabase.h"
 #include "addrdb/FileAccess.h"
+#include "platform/replace/FileReplacement.h"
 
 namespace qb::addrdb {
 
@@ -487,7 +488,7 @@ std::string AddressDatabase::FilePath() const {
 bool AddressDatabase::initialize() {
     // Saves of processes killed mid-write left their temporary files; the
     // next save would remove them too, but a run that saves nothing would not.
-    RemoveDeadWritersTemporaries(FilePath());
+    replace::RemoveDeadWritersTemporaries(FilePath());
     const ReadOutcome outcome = ReadFileInPieces(
         FilePath(), [this](uint64_t size) { Expect(size); },
         [this](std::string_view piece) { LoadPiece(piece); });
@@ -515,10 +516,11 @@ bool AddressDatabase::initialize() {
 bool AddressDatabase::serialize() const {
     if (keepFile_)
         return false;
-    FileReplacement file(FilePath());
+    replace::FileReplacement file(FilePath());
     if (!file.Ok())
         return false;
-    return Produce([&file](std::string_view piece) { return file.Write(piece); }) && file.Commit();
+    return Produce([&file](std::string_view piece) { return file.Write(piece); }) &&
+           file.Commit(true);
 }
 
 }  // namespace qb::addrdb

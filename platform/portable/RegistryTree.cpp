@@ -253,6 +253,27 @@ long TreeRegistry::CreateKey(uint32_t root, const std::string& path, uint32_t ac
     return reg::kOk;
 }
 
+long TreeRegistry::OpenKey(uint32_t root, const std::string& path, uint32_t access, Key& key) {
+    key = 0;
+    RegTree* tree = Tree();
+    if (!tree)
+        return reg::kInvalidData;
+    RegNode* node = tree->Hive(root);
+    if (!node)
+        return reg::kInvalidHandle;
+    std::vector<std::string> parts;
+    if (!SplitPath(CutAtNul(path), parts) || parts.size() > kMaxKeyDepth)
+        return reg::kInvalidParameter;
+    for (const std::string& part : parts) {
+        node = node->Child(part);
+        if (!node)
+            return reg::kFileNotFound;
+    }
+    key = next_++;
+    handles_[key] = Handle{root, std::move(parts), access};
+    return reg::kOk;
+}
+
 void TreeRegistry::CloseKey(Key key) {
     handles_.erase(key);
 }

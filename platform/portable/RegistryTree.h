@@ -134,6 +134,7 @@ RegName NameFromWide(std::u16string_view wide);
 class TreeRegistry : public Registry {
   public:
     long CreateKey(uint32_t root, const std::string& path, uint32_t access, Key& key) override;
+    long OpenKey(uint32_t root, const std::string& path, uint32_t access, Key& key) override;
     void CloseKey(Key key) override;
     long QueryInfo(Key key, KeyInfo& info) override;
     long EnumKey(Key key, uint32_t index, std::string& name) override;

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/replace/FileReplacement.h"
+
 namespace qb::platform {
 
 namespace {
@@ -122,8 +124,9 @@ std::string FolderOf(const std::string& native) {
     return native.substr(0, slash);
 }
 
-// What marks the name of a temporary file of ReplaceFile: "." + the
-// replaced file's name + this + six characters that mkstemp chooses.
+// What marked the name of a temporary file of ReplaceFile in earlier
+// versions: "." + the replaced file's name + this + six characters that
+// mkstemp chose.
 constexpr const char* kTemporaryMark = ".qbtmp-";
 constexpr size_t kUniqueLength = 6;
 
@@ -145,16 +148,6 @@ bool FollowLinks(std::string path, std::string& out) {
         path = target[0] == '/' ? target : FolderOf(path) + "/" + target;
     }
     return false;
-}
-
-// Makes a rename in folder durable: the folder's own entry list is synced.
-bool SyncFolder(const std::string& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
 }
 
 }  // namespace
@@ -268,40 +261,17 @@ bool PosixFileSystem::ReadFile(const std::string& path, std::string& out) {
 
 bool PosixFileSystem::ReplaceFile(const std::string& path, std::string_view content,
                                   Durability durability) {
-    std::string native;
-    if (!FollowLinks(NativePath(path), native))
-        return false;
-    const std::string folder = FolderOf(native);
-    std::string temp = folder + "/." + BaseName(native) + kTemporaryMark + "XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0)
-        return false;
-
-    // Keep the permissions of the file being replaced; a new file gets the
-    // usual ones (0666 less the umask).
-    mode_t mode;
-    struct stat old;
-    if (::stat(native.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
-        mode = old.st_mode & 07777;
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    }
-
-    const bool synced = durability == Durability::kSynced;
-    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, content) && (!synced || ::fsync(fd) == 0);
-    ok = (::close(fd) == 0) && ok;
-    if (ok && ::rename(temp.c_str(), native.c_str()) == 0)
-        return !synced || SyncFolder(folder);
-    ::unlink(temp.c_str());
-    return false;
+    replace::FileReplacement file(path);
+    return file.Write(content) && file.Commit(durability == Durability::kSynced);
 }
 
 int PosixFileSystem::RemoveLeftoverTemporaries(const std::string& path) {
+    const int dead = replace::RemoveDeadWritersTemporaries(path);
+    // The names of the earlier versions' temporary files carried no writer:
+    // with this copy the only one, they are leftovers.
     std::string native;
     if (!FollowLinks(NativePath(path), native))
-        return 0;
+        return dead;
     const std::string folder = FolderOf(native);
     // Built by appending: GCC 12 at -O3 warns (-Wrestrict, a false positive)
     // on "." + std::string&&.
@@ -310,8 +280,8 @@ int PosixFileSystem::RemoveLeftoverTemporaries(const std::string& path) {
     prefix += kTemporaryMark;
     DIR* dir = ::opendir(folder.c_str());
     if (!dir)
-        return 0;
-    int removed = 0;
+        return dead;
+    int removed = dead;
     while (const struct dirent* entry = ::readdir(dir)) {
         const std::string name = entry->d_name;
         if (name.size() != prefix.size() + kUniqueLength || name.compare(0, prefix.size(), prefix))

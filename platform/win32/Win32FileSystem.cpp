@@ -1,10 +1,8 @@
 #include "platform/win32/Win32FileSystem.h"
 
-#include <atomic>
-#include <cstdio>
-
 #include "common/Text.h"
 
+#include "platform/replace/FileReplacement.h"
 #include "platform/win32/WinApi.h"
 
 namespace qb::platform {
@@ -182,28 +180,10 @@ bool IsReadOnly(const std::string& path) {
            (attributes & FILE_ATTRIBUTE_READONLY);
 }
 
-// What marks the name of a temporary file of ReplaceFile: "~" + the replaced
-// file's name + this + the process and a counter in hexadecimal.
+// What marked the name of a temporary file of ReplaceFile in earlier
+// versions: "~" + the replaced file's name + this + the process and a
+// counter in hexadecimal.
 constexpr const char* kTemporaryMark = ".qbtmp-";
-
-// A new, empty, uniquely named file in the folder of path, opened for
-// writing; its name goes to temp.
-HANDLE CreateTemporaryBeside(const std::string& path, std::string& temp) {
-    static std::atomic<unsigned> counter{0};
-    const size_t start = NameStart(path);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        char suffix[48];
-        std::snprintf(suffix, sizeof suffix, "%s%lx-%lx", kTemporaryMark,
-                      static_cast<unsigned long>(::GetCurrentProcessId()),
-                      static_cast<unsigned long>(counter.fetch_add(1) + ::GetTickCount()));
-        temp = path.substr(0, start) + "~" + path.substr(start) + suffix;
-        HANDLE h = ::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h != INVALID_HANDLE_VALUE || ::GetLastError() != ERROR_FILE_EXISTS)
-            return h;
-    }
-    return INVALID_HANDLE_VALUE;
-}
 
 }  // namespace
 
@@ -302,40 +282,23 @@ bool Win32FileSystem::ReplaceFile(const std::string& path, std::string_view cont
                                   Durability durability) {
     if (path.empty() || IsSeparator(path.back()) || IsDevice(path) || IsReadOnly(path))
         return false;
-    std::string temp;
-    Handle file(CreateTemporaryBeside(path, temp));
-    if (!file.Valid())
-        return false;
-    // Windows has no sync of a folder: a synced replacement flushes the new
-    // file and asks the move to return only once it is on the disk.
-    const bool synced = durability == Durability::kSynced;
-    bool ok = WriteAll(file.Get(), content) && (!synced || ::FlushFileBuffers(file.Get()));
-    ok = file.Close() && ok;
-    // The replaced file keeps its hidden and system attributes, as a file
-    // rewritten in place would.
-    const DWORD old = ::GetFileAttributesA(path.c_str());
-    if (ok && old != INVALID_FILE_ATTRIBUTES && !(old & FILE_ATTRIBUTE_DIRECTORY) &&
-        (old & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
-        ok = ::SetFileAttributesA(temp.c_str(),
-                                  old & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0;
-    if (ok && ::MoveFileExA(temp.c_str(), path.c_str(),
-                            MOVEFILE_REPLACE_EXISTING | (synced ? MOVEFILE_WRITE_THROUGH : 0)))
-        return true;
-    ::SetFileAttributesA(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
-    ::DeleteFileA(temp.c_str());
-    return false;
+    replace::FileReplacement file(path);
+    return file.Write(content) && file.Commit(durability == Durability::kSynced);
 }
 
 int Win32FileSystem::RemoveLeftoverTemporaries(const std::string& path) {
     if (path.empty() || IsSeparator(path.back()))
         return 0;
+    const int dead = replace::RemoveDeadWritersTemporaries(path);
+    // The names of the earlier versions' temporary files carried no writer
+    // that can be asked: with this copy the only one, they are leftovers.
     const std::string folder = path.substr(0, NameStart(path));
     WIN32_FIND_DATAA found;
     HANDLE search = ::FindFirstFileA(
         (folder + "~" + path.substr(NameStart(path)) + kTemporaryMark + "*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE)
-        return 0;
-    int removed = 0;
+        return dead;
+    int removed = dead;
     do {
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             continue;

@@ -91,6 +91,22 @@ inline constexpr const char* kPendingSentStateDamaged =
     "conf\\oesent.pending could not be read; its Sent Items messages will be counted again.";
 inline constexpr const char* kPendingSentStateNotApplied = "Unable to update conf\\oesent.";
 
+// The record of the list phase under way (see lists::ScanPhase):
+// program folder\conf\scanphase.
+std::string PhaseRecordPath();
+// Puts back the files of a list phase that a crash or power cut interrupted,
+// and writes a console line for whatever the record called for. Call while
+// this copy is the only one and before the lists are loaded.
+void RecoverListPhase();
+// The console lines of RecoverListPhase ("<phase>" stands for the phase's name).
+inline constexpr const char* kPhaseRestored =
+    "Lists put back as they were before the interrupted <phase>.";
+inline constexpr const char* kPhaseRecordDamaged =
+    "conf\\scanphase could not be read; the lists are left as they are (kept as "
+    "conf\\scanphase.damaged).";
+inline constexpr const char* kPhaseNotRestored =
+    "Unable to put back the lists of the interrupted <phase>; no list is changed in this run.";
+
 // ---- The scans, in their run order ---------------------------------------
 
 void PreviousFrom(std::string dbx_file);

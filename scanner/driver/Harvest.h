@@ -4,11 +4,13 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "scanner/lists/AddressList.h"
+#include "scanner/lists/ScanPhase.h"
 #include "scanner/lists/SortedList.h"
 
 namespace qb::driver {
@@ -29,8 +31,9 @@ int64_t NowHour();
 // run, whose size is the registry counter.
 class FolderHarvest {
   public:
-    // approve: the approve harvest (else block); stateFile: under conf.
-    FolderHarvest(bool approve, const char* stateFile);
+    // approve: the approve harvest (else block); stateFile: under conf;
+    // phaseName: the list phase's name in its record and console lines.
+    FolderHarvest(bool approve, const char* stateFile, const std::string& phaseName);
     FolderHarvest(const FolderHarvest&) = delete;
     FolderHarvest& operator=(const FolderHarvest&) = delete;
 
@@ -54,6 +57,7 @@ class FolderHarvest {
     lists::AddressList& target_;
     lists::AddressList state_;
     lists::SortedList<int> scanSet_;
+    std::optional<lists::ScanPhase> phase_;
     bool listsKept_ = false;
     std::vector<std::unique_ptr<lists::AddressList>> others_;  // loaded on first need
     bool othersLoaded_ = false;

@@ -150,7 +150,8 @@ void ScanHarvest(const Store& store, bool approve) {
             ConsoleLog("Unable to find the folder " + wanted + " in " + store.name);
             return;
         }
-        FolderHarvest harvest(approve, (store.prefix + (approve ? "as" : "bs")).c_str());
+        FolderHarvest harvest(approve, (store.prefix + (approve ? "as" : "bs")).c_str(),
+                              store.name + (approve ? " approve" : " block") + " folder scan");
         const bool complete =
             ForEachMessage(store, folders, [&](std::string_view, const eml::MessageHeader& h) {
                 for (const std::string& a : h.senders)

@@ -15,6 +15,7 @@
 #include "scanner/driver/Guard.h"
 #include "scanner/driver/Harvest.h"
 #include "scanner/lists/AddressList.h"
+#include "scanner/lists/ScanPhase.h"
 #include "scanner/oe/OEIdentity.h"
 #include "strings/ScannerCString.h"
 
@@ -111,12 +112,18 @@ void BlockedSenders(const std::vector<std::string>& list, int32_t count) {
         if (count == 0)
             return;
         lists::AddressList& blocked = Need(gBlockedSenders);
+        // A list whose earlier phase could not be put back stays as it is.
+        if (!lists::ScanPhase::ListsWritable())
+            return;
+        lists::ScanPhase phase(PhaseRecordPath(), "Outlook Express blocked list import",
+                               {&blocked});
         for (int32_t i = 1; i <= count; ++i) {
             const std::string a = FormatEmail(list.at(static_cast<size_t>(i)));
             if (!blocked.Exists(a))
                 blocked.Add(a);
         }
         blocked.Save();
+        phase.Finish();
     });
 }
 
@@ -130,6 +137,31 @@ std::string FormatEmail(std::string_view address) {
     return text::Lower(a);
 }
 
+std::string PhaseRecordPath() {
+    return ProgramFolder() + "\\conf\\scanphase";
+}
+
+void RecoverListPhase() {
+    const lists::PhaseRecovery recovery = lists::RecoverUnfinishedPhase(PhaseRecordPath());
+    const auto withPhase = [&](std::string line) {
+        const size_t at = line.find("<phase>");
+        return line.replace(at, 7, recovery.phase);
+    };
+    switch (recovery.outcome) {
+        case lists::PhaseRecovery::Outcome::kNone:
+            break;
+        case lists::PhaseRecovery::Outcome::kRestored:
+            ConsoleLog(withPhase(kPhaseRestored));
+            break;
+        case lists::PhaseRecovery::Outcome::kDamaged:
+            ConsoleLog(kPhaseRecordDamaged);
+            break;
+        case lists::PhaseRecovery::Outcome::kNotRestored:
+            ConsoleLog(withPhase(kPhaseNotRestored));
+            break;
+    }
+}
+
 bool SaveAddressDatabase() {
     return !AddrLib().Unsaved() || AddrLib().saveSpamAddrH(gAddrHandle) == 1;
 }
@@ -139,15 +171,19 @@ bool Main() {
         return false;
     // With this copy the only one, temporary files of a killed run are
     // leftovers: nothing is writing them any more.
-    for (const char* file : {"approvedsenders", "blockedsenders", "oesas", "oesbs", "oesent",
-                             "oesent.pending", "wlmas", "wlmbs", "wlmsent", "wlmsent.pending",
-                             "wmailas", "wmailbs", "wmailsent", "wmailsent.pending"})
+    for (const char* file :
+         {"approvedsenders", "blockedsenders", "oesas", "oesbs", "oesent", "oesent.pending",
+          "scanphase", "wlmas", "wlmbs", "wlmsent", "wlmsent.pending", "wmailas", "wmailbs",
+          "wmailsent", "wmailsent.pending"})
         platform::Files().RemoveLeftoverTemporaries(ProgramFolder() + "\\conf\\" + file);
     platform::Reg().RemoveLeftovers();
     // A run killed while saving the Sent Items counts left its conf\oesent
     // (or another store's) pending: settle it before the database is read.
     for (const char* sent : {"oesent", "wlmsent", "wmailsent"})
         ResolvePendingSentState(sent);
+    // A run cut off in the middle of a list phase left its record: put the
+    // phase's files back before any of them is read.
+    RecoverListPhase();
     FolderHarvest::StartRun();
     InstallReporting();
     if (ArgCount() > 0)

@@ -17,6 +17,7 @@
 #include "scanner/lists/AddressList.h"
 #include "scanner/lists/FileList.h"
 #include "scanner/lists/NumericKey.h"
+#include "scanner/lists/ScanPhase.h"
 #include "scanner/lists/SortedList.h"
 #include "scanner/oe/CDbx.h"
 
@@ -135,7 +136,8 @@ void HarvestFolder(const FolderScan& scan, const std::string& dbx_file) {
         oe::CDbx dbx;
         if (!OpenOrReport(dbx, dbx_file, scan.failureLine))
             return;
-        FolderHarvest harvest(scan.approve, scan.stateFile);
+        FolderHarvest harvest(scan.approve, scan.stateFile,
+                              scan.approve ? "approve folder scan" : "block folder scan");
         if (!scan.approve && Tracing()) {
             ConsoleLog("dbx.EMails.Count = " + std::to_string(dbx.EMails().Count()));
         }
@@ -180,7 +182,7 @@ void CountSentRecipient(std::string_view element) {
     AddrLib().addSpamAddrTo(gAddrHandle, FormatEmail(element), 1);
 }
 
-FolderHarvest::FolderHarvest(bool approve, const char* stateFile)
+FolderHarvest::FolderHarvest(bool approve, const char* stateFile, const std::string& phaseName)
     : approve_(approve),
       stateFile_(stateFile),
       target_(Need(approve ? gApprovedSenders : gBlockedSenders)) {
@@ -193,7 +195,11 @@ FolderHarvest::FolderHarvest(bool approve, const char* stateFile)
     // A target list or state file that could not be read is never
     // written; changing the other one alone would break their pairing,
     // so the scan then changes neither (the load said so on the console).
-    listsKept_ = !state_.Unreadable() && !target_.Unreadable();
+    listsKept_ = !state_.Unreadable() && !target_.Unreadable() && lists::ScanPhase::ListsWritable();
+    // Every change is written at once; the phase's record keeps both files
+    // recoverable as a pair until the closing saves are done.
+    phase_.emplace(PhaseRecordPath(), phaseName,
+                   std::vector<lists::AddressList*>{&target_, &state_});
 }
 
 void FolderHarvest::StartRun() {
@@ -286,6 +292,7 @@ void FolderHarvest::Finish(const std::string& statusLine, bool removeGone) {
         target_.Save();
         state_.Save();
     }
+    phase_->Finish();
 }
 
 void PreviousFrom(std::string dbx_file) {

@@ -19,6 +19,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "common/Hash.h"
 #include "platform/FileSystem.h"
 #include "platform/Platform.h"
 #include "scanner/driver/AddressDatabase.h"
@@ -37,19 +38,8 @@ std::string ConfPath(const std::string& name) {
     return ProgramFolder() + "\\conf\\" + name;
 }
 
-uint64_t Fnv1a(std::string_view bytes) {
-    uint64_t h = 0xcbf29ce484222325ULL;
-    for (const char c : bytes) {
-        h ^= static_cast<unsigned char>(c);
-        h *= 0x100000001b3ULL;
-    }
-    return h;
-}
-
 std::string Fingerprint(std::string_view bytes) {
-    char hash[17];
-    std::snprintf(hash, sizeof hash, "%016" PRIx64, Fnv1a(bytes));
-    return std::to_string(bytes.size()) + " " + hash;
+    return std::to_string(bytes.size()) + " " + hash::Fnv1aHex(bytes);
 }
 
 // The database file's fingerprint as it is now: "missing" when there is no

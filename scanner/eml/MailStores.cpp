@@ -8,7 +8,6 @@
 #include "platform/FileSystem.h"
 #include "platform/Platform.h"
 #include "platform/Registry.h"
-#include "scanner/config/RegOp.h"
 
 namespace qb::eml {
 
@@ -75,11 +74,21 @@ const char* StoreName(StoreKind kind) {
 }
 
 std::string StoreRoot(StoreKind kind) {
-    config::RegOp op;
-    op.root(platform::reg::kCurrentUser);
-    op.key(Info(kind).key);
-    op.Options(config::RegOp::kExpandOnRead);
-    std::string root = config::ToText(op.Value("Store Root"));
+    // Only looked at: the program's key is never created by the look.
+    std::string root;
+    platform::Registry& reg = platform::Reg();
+    platform::Registry::Key key = 0;
+    if (reg.OpenKey(platform::reg::kCurrentUser, Info(kind).key, platform::reg::kKeyRead, key) ==
+        platform::reg::kOk) {
+        uint32_t type = 0;
+        std::string data;
+        if (reg.QueryValue(key, "Store Root", type, data) == platform::reg::kOk &&
+            (type == platform::reg::kSz || type == platform::reg::kExpandSz)) {
+            root = data.substr(0, data.find('\0'));
+            root = platform::Env().Expand(root);
+        }
+        reg.CloseKey(key);
+    }
     if (text::TrimBlanks(root).empty())
         root = LocalAppData() + Info(kind).folder;
     while (root.size() > 1 && (root.back() == '\\' || root.back() == '/'))

@@ -19,14 +19,21 @@ void AddressList::Add(std::string_view address) {
         return;
     }
     lines_.Add(address);
-    lines_.SaveAtomicOnly();
+    WriteChange();
 }
 
 void AddressList::Remove(std::string_view address) {
     if (!lines_.Exists(address))
         return;
     lines_.Remove(address);
-    lines_.SaveAtomicOnly();
+    WriteChange();
+}
+
+void AddressList::WriteChange() {
+    if (phase_ && phase_->BeforeUnsyncedWrite())
+        lines_.SaveAtomicOnly();
+    else
+        lines_.Save();
 }
 
 void AddressList::Save(std::string_view path) {

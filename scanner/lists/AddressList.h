@@ -1,7 +1,9 @@
 // AddressList: a list of e-mail addresses (or bare domains) in a list file
 // shared with the rest of the product. A FileList in text mode that writes
 // its file on every change: Add, Remove and Import rewrite the whole file
-// before they return, so memory and file stay equal.
+// before they return, so memory and file stay equal. A change is written
+// without waiting for the disk only inside a ScanPhase whose record is on the
+// disk (the phase's closing Save syncs it); otherwise it is synced itself.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "scanner/lists/FileList.h"
+#include "scanner/lists/ScanPhase.h"
 
 namespace qb::lists {
 
@@ -18,8 +21,8 @@ class AddressList {
     void SetFileLocation(std::string path);
     const std::string& FileLocation() const { return fileLocation_; }
 
-    // Adds the address unchanged and writes the file at once (atomically,
-    // without waiting for the disk: the owner's closing Save syncs it). An
+    // Adds the address unchanged and writes the file at once (atomically;
+    // synced unless a bound ScanPhase keeps the file recoverable). An
     // entry equal to it regardless of case shows "Entry is already on the
     // list" instead and changes nothing. A failed write raises a RunError;
     // the entry is then already in memory and the old file stays as it was.
@@ -45,7 +48,15 @@ class AddressList {
     // Empties the list; nothing is written.
     void Clear() { lines_.Clear(); }
 
+    // The phase whose record keeps this file recoverable, or nullptr (set by
+    // ScanPhase itself).
+    void SetPhase(ScanPhase* phase) { phase_ = phase; }
+
   private:
+    // Writes the file after a change.
+    void WriteChange();
+
+    ScanPhase* phase_ = nullptr;
     std::string fileLocation_;
     FileList lines_;
 };

@@ -14,9 +14,11 @@
 #include <csignal>
 #include <filesystem>
 #include <random>
+#include <regex>
 #include <set>
 #include <sstream>
 
+#include "common/Hash.h"
 #include "tests/e2e/Scenario.h"
 
 namespace qb::test {
@@ -51,14 +53,14 @@ std::set<std::string> Entries(const std::string& content) {
     return out;
 }
 
-// Temporary files of the file layer left in a folder.
+// Temporary files of the file layer left in a folder: "." + name + "." +
+// writer's process id + "." + six characters, or the earlier versions'
+// "." + name + ".qbtmp-" + six characters.
 int Leftovers(const std::string& folder) {
+    static const std::regex temporary(R"(\..+\.([0-9]+\.|qbtmp-)[A-Za-z0-9]{6})");
     int n = 0;
-    for (const auto& e : fs::directory_iterator(folder)) {
-        const std::string name = e.path().filename().string();
-        if (name[0] == '.' && name.find(".qbtmp-") != std::string::npos)
-            ++n;
-    }
+    for (const auto& e : fs::directory_iterator(folder))
+        n += std::regex_match(e.path().filename().string(), temporary) ? 1 : 0;
     return n;
 }
 
@@ -195,6 +197,45 @@ TEST(CrashSafety, ListFilesThatCannotBeReadAreNeverReplaced) {
     EXPECT_EQ(s.Database().count("a@x.com"), 0u);
 }
 
+// What a power cut in the approve folder scan can leave: the phase's record
+// on disk, the list's last rewrite renamed into place without its data, the
+// state file's rewrite lost. The next run puts the pair back first.
+TEST(CrashSafety, ListPhaseCutByAPowerLossIsPutBackBeforeTheRun) {
+    const std::string before =
+        "scanphase 1\r\nphase approve folder scan\r\n"
+        "file 16 approvedsenders\r\nuser@typed.com\r\n\r\n"
+        "absent oesas\r\n";
+    const struct {
+        const char* what;
+        std::string record;
+        const char* console;
+        const char* approved;  // after the run
+    } cases[] = {
+        {"whole record", before + "end " + hash::Fnv1aHex(before) + "\r\n",
+         "Lists put back as they were before the interrupted approve folder scan.",
+         "friend@good.org\r\nuser@typed.com\r\n"},
+        {"damaged record", before + "end 0000000000000000\r\n",
+         "conf\\scanphase could not be read; the lists are left as they are (kept as "
+         "conf\\scanphase.damaged).",
+         "friend@good.org\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Scenario s;
+        s.StandardFolders();
+        s.Messages("Good Mail.dbx", {From(1, "friend@good.org")});
+        s.Conf("oe_approve_folder=Good Mail\r\n");
+        s.ListFile("approvedsenders", "");
+        s.ListFile("oesas", "stale@good.org\r\n");
+        s.ListFile("scanphase", c.record);
+        ASSERT_EQ(s.Run().exitCode, 0);
+        EXPECT_TRUE(Has(s.Console(), c.console)) << ::testing::PrintToString(s.Console());
+        EXPECT_EQ(s.File("approvedsenders"), c.approved);
+        EXPECT_EQ(s.File("oesas"), "friend@good.org\r\n");
+        EXPECT_FALSE(s.Program().Exists("conf/scanphase"));
+    }
+}
+
 TEST(CrashSafety, ListFileThatIsALinkKeepsItsLinkAndLeftoversGo) {
     Scenario s;
     s.StandardFolders();
@@ -207,6 +248,8 @@ TEST(CrashSafety, ListFileThatIsALinkKeepsItsLinkAndLeftoversGo) {
     // and names that only look alike.
     s.Program().Write("conf/.oesbs.qbtmp-a1B2c3", "half");
     s.Program().Write("conf/.oesent.qbtmp-zzzzzz", "half");
+    s.Program().Write("conf/.oesas.99999999.a1B2c3", "a dead writer's");
+    s.Program().Write("conf/.approvedsenders.1.a1B2c3", "a live writer's");
     s.Program().Write("shared/.blockedsenders.qbtmp-000000", "half");
     s.Program().Write("conf/.user-notes", "mine");
     s.Program().Write("conf/oesbs.qbtmp-a1B2c3", "mine");
@@ -217,7 +260,9 @@ TEST(CrashSafety, ListFileThatIsALinkKeepsItsLinkAndLeftoversGo) {
     ASSERT_EQ(::lstat((s.Program() / "conf/blockedsenders").c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link stays";
     EXPECT_EQ(s.Program().Read("shared/blockedsenders"), "mine@bad.biz\r\nspam@bad.biz\r\n");
-    EXPECT_EQ(Leftovers(s.Program() / "conf"), 1) << "the other program's file stays";
+    EXPECT_EQ(Leftovers(s.Program() / "conf"), 2)
+        << "the other program's and the live writer's stay";
+    EXPECT_EQ(s.Program().Read("conf/.approvedsenders.1.a1B2c3"), "a live writer's");
     EXPECT_EQ(Leftovers(s.Program() / "shared"), 0);
     EXPECT_EQ(s.Program().Read("conf/.other.qbtmp-a1B2c3"), "another program's");
     EXPECT_EQ(s.Program().Read("conf/.user-notes"), "mine");

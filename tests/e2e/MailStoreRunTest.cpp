@@ -133,8 +133,7 @@ TEST(MailStoreRun, UnreadableMessagesAndLinkedFoldersAreReportedAndTheRestScanne
     FillAllStores(s);
     ASSERT_EQ(s.Run().exitCode, 0);
     const std::filesystem::path junk = s.Program() / kJunk;
-    std::filesystem::create_directory_symlink(s.Program() / "wlm/Storage Folders",
-                                              junk / "loop");
+    std::filesystem::create_directory_symlink(s.Program() / "wlm/Storage Folders", junk / "loop");
     s.Put(std::string(kJunk) + "new.eml", Eml("new@bad.biz", "jo@hotmail.com"));
     std::filesystem::remove(s.Program() / "console.txt");
     AsOrdinaryUser user(s);
@@ -145,11 +144,11 @@ TEST(MailStoreRun, UnreadableMessagesAndLinkedFoldersAreReportedAndTheRestScanne
         s.Program().Run({}, s.RunEnvironment(), std::chrono::seconds(120), user.Drop());
     ASSERT_EQ(run.exitCode, 0) << run.output;
     const std::string store = s.Program().Dir().Path() + "/wlm";
-    EXPECT_EQ(s.Console(),
-              (Lines{"Folder not scanned, it is a link: " + store +
-                         "\\Storage Folders\\Junk Found\\loop",
-                     "Unable to open " + store + "\\Storage Folders\\Junk Found\\j.eml",
-                     "Unable to find the folder good mail in Windows Mail"}));
+    EXPECT_EQ(
+        s.Console(),
+        (Lines{"Folder not scanned, it is a link: " + store + "\\Storage Folders\\Junk Found\\loop",
+               "Unable to open " + store + "\\Storage Folders\\Junk Found\\j.eml",
+               "Unable to find the folder good mail in Windows Mail"}));
     EXPECT_EQ(s.File("blockedsenders"),
               "deep@bad.biz\r\njunk@wlm.biz\r\nnew@bad.biz\r\nspam@bad.biz\r\n")
         << "with a message unread, nothing leaves the list";

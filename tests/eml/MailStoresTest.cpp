@@ -50,6 +50,10 @@ TEST_F(MailStoresTest, StoreRootComesFromTheRegistryOrTheLocalApplicationDataFol
     EXPECT_EQ(StoreRoot(StoreKind::kWindowsLiveMail),
               "C:\\Documents and Settings\\jo\\Local Settings\\Application Data\\Microsoft\\"
               "Windows Live Mail");
+    platform::Registry::Key key = 0;
+    EXPECT_EQ(registry.OpenKey(reg::kCurrentUser, "Software\\Microsoft", reg::kKeyRead, key),
+              reg::kFileNotFound)
+        << "the look creates no key";
     env.Set("LOCALAPPDATA", "C:\\Users\\jo\\AppData\\Local");
     EXPECT_EQ(StoreRoot(StoreKind::kWindowsMail),
               "C:\\Users\\jo\\AppData\\Local\\Microsoft\\Windows Mail");

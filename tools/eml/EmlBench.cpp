@@ -117,7 +117,8 @@ int main(int argc, char** argv) {
                 qb::tools::FileSystemOf(root).c_str(), messages, bytes / 1048576.0, runs);
 
     const std::vector<std::string> head = {
-        "sh", "-c", "find '" + store.string() + "' -name '*.eml' -exec head -c 4096 {} + >/dev/null"};
+        "sh", "-c",
+        "find '" + store.string() + "' -name '*.eml' -exec head -c 4096 {} + >/dev/null"};
     const std::vector<std::string> readAll = {fs::canonical("/proc/self/exe").string(),
                                               "--read-all", store.string()};
     const std::vector<std::string> env = {"QUELLBOX_REGISTRY=" + (root / "registry.reg").string()};
@@ -131,13 +132,16 @@ int main(int argc, char** argv) {
     std::printf("header reader over every message:\n");
     const Figure reader = Median(runs, [] {}, readAll, root, {});
     std::printf("full Gleanwick run from empty product files:\n");
-    const Figure full = Median(runs, [&] { Reset(root); }, scanner, root, env);
+    const Figure full = Median(
+        runs, [&] { Reset(root); }, scanner, root, env);
     std::printf("second Gleanwick run over the unchanged store:\n");
-    const Figure second = Median(runs, [] {}, scanner, root, env);
+    const Figure second = Median(
+        runs, [] {}, scanner, root, env);
 
-    std::printf("\nmedians of %d runs, fresh processes, %u messages in 20 folders "
-                "(wall time, CPU time, each against the baseline's):\n",
-                runs, messages);
+    std::printf(
+        "\nmedians of %d runs, fresh processes, %u messages in 20 folders "
+        "(wall time, CPU time, each against the baseline's):\n",
+        runs, messages);
     const auto line = [&](const char* what, const Figure& f) {
         std::printf("%-34s %7.3f s (%.2fx)  CPU %6.3f s (%.2fx)  peak RSS %5.1f MB\n", what,
                     f.seconds, f.seconds / baseline.seconds, f.cpuSeconds,

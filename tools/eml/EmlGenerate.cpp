@@ -1,7 +1,7 @@
 // Writes a generated Windows Live Mail or Windows Mail store.
 // Usage: eml_generate wlm|wmail DIR [MESSAGES [FOLDERS]]
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 

@@ -34,9 +34,10 @@ std::string Message(uint32_t n, const std::string& folder) {
              date + "\r\n";
     }
     const bool sent = folder.find("Sent") != std::string::npos;
-    m += "From: " + (sent ? std::string("\"Jo User\" <jo@home.example>")
-                          : "\"Sender " + id + "\" <sender" + std::to_string(n % 30000) +
-                                "@" + folder.substr(0, 3) + ".example>") +
+    m += "From: " +
+         (sent ? std::string("\"Jo User\" <jo@home.example>")
+               : "\"Sender " + id + "\" <sender" + std::to_string(n % 30000) + "@" +
+                     folder.substr(0, 3) + ".example>") +
          "\r\n";
     m += "To: \"Jo User\" <jo@home.example>, a" + std::to_string(n % 5000) +
          "@to.example\r\nCc: =?utf-8?Q?B=C3=A9a?= <b" + std::to_string(n % 7000) +
@@ -52,8 +53,8 @@ std::vector<fs::path> WriteStore(const fs::path& root, const StoreShape& shape) 
     // The folders: each account's Inbox and Sent Items, the approve and block
     // folders, then ordinary folders up to the number asked for.
     std::vector<fs::path> folders;
-    const fs::path local = shape.layout == Layout::kWindowsMail ? root / "Local Folders"
-                                                                : root / "Storage Folders";
+    const fs::path local =
+        shape.layout == Layout::kWindowsMail ? root / "Local Folders" : root / "Storage Folders";
     const uint32_t accounts = shape.layout == Layout::kWindowsMail ? 1 : shape.accounts;
     for (uint32_t a = 0; a < accounts && folders.size() + 2 < shape.folders; ++a) {
         const fs::path account = shape.layout == Layout::kWindowsMail

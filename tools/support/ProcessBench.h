@@ -27,7 +27,7 @@ struct Measure {
 // Runs argv with the extra environment entries, waiting for it; wall time
 // and the child's peak resident memory.
 inline Measure RunProgram(const std::vector<std::string>& args, const std::string& dir,
-                   const std::vector<std::string>& env, bool quiet) {
+                          const std::vector<std::string>& env, bool quiet) {
     std::fflush(stdout);  // the child must not write our buffered lines again
     const auto start = std::chrono::steady_clock::now();
     const pid_t child = ::fork();
