@@ -44,9 +44,12 @@ inline long EnvNumber(const char* name, long fallback) {
 // Generation g: an Inbox that grows by a few senders, a Sent Items folder
 // that gains messages, and approve and block folders whose senders form a
 // window that slides on by kShift, so each run adds kShift addresses to each
-// list and removes kShift.
+// list and removes kShift. Beside the Outlook Express store lies a Windows
+// Live Mail store (store/wlm) made the same way, smaller, its windows half
+// overlapping the Outlook Express ones (addresses both stores' folders owe).
 inline constexpr int kInbox = 1200, kInboxStep = 10, kSentBase = 600, kSentStep = 30,
                      kRecipients = 400, kWindow = 80, kShift = 12;
+inline constexpr int kWlmInbox = 60, kWlmSentBase = 40, kWlmSentStep = 4, kWlmOffset = 40;
 
 inline std::vector<std::string> Recipients(uint32_t id) {
     return {"r" + std::to_string(id % kRecipients) + "@to.example",
@@ -55,6 +58,7 @@ inline std::vector<std::string> Recipients(uint32_t id) {
 
 inline void SetUpProgram(Scenario& s) {
     s.StandardFolders();  // Inbox, Sent Items, Good Mail, Junk Found
+    s.MailStore("Windows Live Mail", "store/wlm");
     s.Conf("oe_block_folder=Junk Found\r\noe_approve_folder=Good Mail\r\n");
     s.ListFile("approvedsenders", "typed@user.example\r\n");
     s.ListFile("blockedsenders", "typed@block.example\r\n");
@@ -82,14 +86,34 @@ inline void WriteGeneration(Scenario& s, int generation) {
     s.Messages("Sent Items.dbx", sent);
     s.Messages("Good Mail.dbx", good);
     s.Messages("Junk Found.dbx", junk);
+
+    const std::string wlm = "store/wlm/";
+    std::filesystem::remove_all(s.Program() / wlm);
+    for (int k = 0; k < kWlmInbox + generation; ++k)
+        s.Put(wlm + "Mail (jo)/Inbox/" + std::to_string(k) + ".eml",
+              Eml("w" + std::to_string(k) + "@in.example", "jo@home.example"));
+    for (int m = 1; m <= kWlmSentBase + generation * kWlmSentStep; ++m) {
+        const auto r = Recipients(m);
+        s.Put(wlm + "Mail (jo)/Sent Items/" + std::to_string(m) + ".eml",
+              Eml("jo@home.example", r[0] + ", " + r[1], 1,
+                  "<" + std::to_string(m) + "@wlm.example>"));
+    }
+    for (int k = generation * kShift + kWlmOffset; k < generation * kShift + kWlmOffset + kWindow;
+         ++k) {
+        s.Put(wlm + "Storage Folders/Good Mail/" + std::to_string(k) + ".eml",
+              Eml("a" + std::to_string(k) + "@ok.example", "jo@home.example"));
+        s.Put(wlm + "Storage Folders/Junk Found/" + std::to_string(k) + ".eml",
+              Eml("b" + std::to_string(k) + "@spam.example", "jo@home.example"));
+    }
 }
 
 // ---- product files ----
 
 inline const std::vector<std::string>& ProductFiles() {
-    static const std::vector<std::string> files = {"conf/approvedsenders", "conf/blockedsenders",
-                                                   "conf/oesas",           "conf/oesbs",
-                                                   "conf/oesent",          "conf/quellboxaddr.bin"};
+    static const std::vector<std::string> files = {
+        "conf/approvedsenders", "conf/blockedsenders", "conf/oesas",
+        "conf/oesbs",           "conf/oesent",         "conf/wlmas",
+        "conf/wlmbs",           "conf/wlmsent",        "conf/quellboxaddr.bin"};
     return files;
 }
 inline constexpr const char* kMissing = "<missing>";
@@ -185,6 +209,23 @@ inline SentState ParseSent(const std::string& text) {
         last = id;
         if (number)
             s.ids.insert(static_cast<uint32_t>(id));
+    }
+    return s;
+}
+
+// conf\wlmsent: the Message-IDs "<m@wlm.example>" of the counted messages,
+// in the list's text order; ids holds their numbers m.
+inline SentState ParseWlmSent(const std::string& text) {
+    static const std::regex key("<([0-9]{1,6})@wlm\\.example>");
+    SentState s;
+    Lines lines = SplitLines(text);
+    s.whole = lines.whole;
+    for (const std::string& l : lines.lines) {
+        std::smatch m;
+        const bool ok = std::regex_match(l, m, key);
+        s.whole = s.whole && ok;
+        if (ok)
+            s.ids.insert(static_cast<uint32_t>(std::stoul(m[1].str())));
     }
     return s;
 }
@@ -326,8 +367,8 @@ class Campaign {
 // run, ref the state an uninterrupted run leaves.
 inline void CheckAfterFault(const Snapshot& pre, const Snapshot& now, const Snapshot& ref,
                             const std::string& label, Findings& found) {
-    for (const char* list :
-         {"conf/approvedsenders", "conf/blockedsenders", "conf/oesas", "conf/oesbs"}) {
+    for (const char* list : {"conf/approvedsenders", "conf/blockedsenders", "conf/oesas",
+                             "conf/oesbs", "conf/wlmas", "conf/wlmbs"}) {
         const std::string& text = now.files.at(list);
         const bool lost = text == kMissing && pre.files.at(list) != kMissing;
         found.Add("torn or lost product file", !ParseList(text).whole || lost, label + ": " + list);
@@ -338,19 +379,22 @@ inline void CheckAfterFault(const Snapshot& pre, const Snapshot& now, const Snap
               label + ": approvedsenders");
     found.Add("user entry lost from a list", !blocked.entries.count("typed@block.example"),
               label + ": blockedsenders");
-    const auto unpaired = [](const List& target, const List& state, const char* harvested) {
+    // A harvested entry must be owed by one store's state file at least.
+    const auto unpaired = [&](const List& target, const char* oe, const char* wlm,
+                              const char* harvested) {
         const std::regex pattern(harvested);
+        const List a = ParseList(now.files.at(oe)), b = ParseList(now.files.at(wlm));
         long n = 0;
         for (const std::string& e : target.entries)
-            n += std::regex_match(e, pattern) && !state.entries.count(e);
+            n += std::regex_match(e, pattern) && !a.entries.count(e) && !b.entries.count(e);
         return n;
     };
     found.Add("harvested list entry without its state entry",
-              unpaired(approved, ParseList(now.files.at("conf/oesas")), "a[0-9]+@ok\\.example"),
-              label + ": approvedsenders/oesas");
+              unpaired(approved, "conf/oesas", "conf/wlmas", "a[0-9]+@ok\\.example"),
+              label + ": approvedsenders/oesas/wlmas");
     found.Add("harvested list entry without its state entry",
-              unpaired(blocked, ParseList(now.files.at("conf/oesbs")), "b[0-9]+@spam\\.example"),
-              label + ": blockedsenders/oesbs");
+              unpaired(blocked, "conf/oesbs", "conf/wlmbs", "b[0-9]+@spam\\.example"),
+              label + ": blockedsenders/oesbs/wlmbs");
 
     const SentState sentPre = ParseSent(pre.files.at("conf/oesent"));
     const SentState sentNow = ParseSent(now.files.at("conf/oesent"));
@@ -382,12 +426,22 @@ inline void CheckAfterFault(const Snapshot& pre, const Snapshot& now, const Snap
     }
     found.Add("torn or lost product file", !dbIntact, label + ": quellboxaddr.bin");
 
-    // Messages newly recorded in conf\oesent must have their to-counts on disk.
+    const SentState wlmPre = ParseWlmSent(pre.files.at("conf/wlmsent"));
+    const SentState wlmNow = ParseWlmSent(now.files.at("conf/wlmsent"));
+    bool wlmShrank = false;
+    for (uint32_t id : wlmPre.ids)
+        wlmShrank = wlmShrank || !wlmNow.ids.count(id);
+    found.Add("torn or lost product file", !wlmNow.whole || wlmShrank, label + ": wlmsent");
+
+    // Messages newly recorded in conf\oesent or conf\wlmsent must have their
+    // to-counts on disk.
     std::map<std::string, uint64_t> owed;
-    for (uint32_t id : sentNow.ids) {
-        if (!sentPre.ids.count(id)) {
-            for (const std::string& r : Recipients(id))
-                ++owed[r];
+    for (const auto& [was, is] : {std::pair{&sentPre, &sentNow}, std::pair{&wlmPre, &wlmNow}}) {
+        for (uint32_t id : is->ids) {
+            if (!was->ids.count(id)) {
+                for (const std::string& r : Recipients(id))
+                    ++owed[r];
+            }
         }
     }
     long missing = 0;
