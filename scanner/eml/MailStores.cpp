@@ -47,24 +47,35 @@ bool AnyOf(std::string_view name, std::initializer_list<const char*> names) {
                        [&](const char* n) { return text::EqualNoCase(name, n); });
 }
 
-void Walk(platform::FileSystem& fs, const std::string& path, bool topLevel,
-          std::vector<MailFolder>& out, const std::function<void(const std::string&)>& note) {
+// Calls enter(path, name) for each folder in the folder at path that is to
+// be entered: no hidden ("."-named) folder, and no link, which gets a note.
+// False, with a note, when path cannot be listed.
+template <class Enter>
+bool ForEachSubfolder(platform::FileSystem& fs, const std::string& path,
+                      const std::function<void(const std::string&)>& note, Enter&& enter) {
     std::vector<platform::FolderEntry> entries;
     if (!fs.ListFolder(path, entries)) {
         note("Unable to open folder " + path);
-        return;
+        return false;
     }
     for (const platform::FolderEntry& entry : entries) {
         if (entry.kind != platform::PathKind::kFolder || entry.name.starts_with('.'))
             continue;
         const std::string child = path + "\\" + entry.name;
-        if (entry.link) {
+        if (entry.link)
             note("Folder not scanned, it is a link: " + child);
-            continue;
-        }
-        out.push_back({child, entry.name, topLevel});
-        Walk(fs, child, false, out, note);
+        else
+            enter(child, entry.name);
     }
+    return true;
+}
+
+void Walk(platform::FileSystem& fs, const std::string& path, bool topLevel,
+          std::vector<MailFolder>& out, const std::function<void(const std::string&)>& note) {
+    ForEachSubfolder(fs, path, note, [&](const std::string& child, const std::string& name) {
+        out.push_back({child, name, topLevel});
+        Walk(fs, child, false, out, note);
+    });
 }
 
 }  // namespace
@@ -104,21 +115,9 @@ std::vector<MailFolder> FindFolders(platform::FileSystem& fs, const std::string&
         Walk(fs, root + "\\Local Folders", true, folders, note);
     } else {
         // Each account's directory, and Storage Folders, holds mail folders.
-        std::vector<platform::FolderEntry> accounts;
-        if (!fs.ListFolder(root, accounts)) {
-            note("Unable to open folder " + root);
-            return folders;
-        }
-        for (const platform::FolderEntry& account : accounts) {
-            if (account.kind != platform::PathKind::kFolder || account.name.starts_with('.'))
-                continue;
-            const std::string path = root + "\\" + account.name;
-            if (account.link) {
-                note("Folder not scanned, it is a link: " + path);
-                continue;
-            }
-            Walk(fs, path, true, folders, note);
-        }
+        ForEachSubfolder(fs, root, note, [&](const std::string& account, const std::string&) {
+            Walk(fs, account, true, folders, note);
+        });
     }
     std::sort(folders.begin(), folders.end(),
               [](const MailFolder& a, const MailFolder& b) { return a.path < b.path; });

@@ -274,7 +274,8 @@ void WriteWide(const std::wstring& path, const std::string& content) {
 }
 
 std::string OldMessage(const std::string& from) {
-    return "From: " + from + "\r\nTo: jo@home.example\r\nDate: Tue, 1 Jul 2003 10:00:00 +0000\r\n\r\n";
+    return "From: " + from +
+           "\r\nTo: jo@home.example\r\nDate: Tue, 1 Jul 2003 10:00:00 +0000\r\n\r\n";
 }
 
 TEST_F(WindowsScannerRun, ScansAWindowsLiveMailStoreWhoseFolderNamesTheCodePageLacks) {
@@ -288,10 +289,11 @@ TEST_F(WindowsScannerRun, ScansAWindowsLiveMailStoreWhoseFolderNamesTheCodePageL
     WriteWide(root + L"\\Storage Folders\\\x0410\x0440\x0445\x0438\x0432\\Junk Found\\z.eml",
               OldMessage("deep@bad.biz"));
     SeedRegistry({}, {});
-    ASSERT_EQ(RunProcess("reg add \"HKCU\\Software\\Microsoft\\Windows Live Mail\" /v \"Store Root\" "
-                         "/d \"" +
-                         wlm + "\" /f"),
-              0);
+    ASSERT_EQ(
+        RunProcess("reg add \"HKCU\\Software\\Microsoft\\Windows Live Mail\" /v \"Store Root\" "
+                   "/d \"" +
+                   wlm + "\" /f"),
+        0);
     ASSERT_EQ(Run(), 0);
 
     EXPECT_EQ(File("blockedsenders"), "deep@bad.biz\r\nmore@bad.biz\r\nspam@bad.biz\r\n");
