@@ -157,7 +157,9 @@ TEST(Win32FileSystem, NamesOutsideTheCodePageAreListedAndReadInTheirEscapedForm)
     EXPECT_NE(fs.OpenForReading(file), nullptr);
 
     EXPECT_EQ(EscapedName(L"Inbox"), "Inbox");
-    EXPECT_EQ(EscapedName(L"a\x0410b"), "a?0410b");
+    EXPECT_EQ(EscapedName(L"a\x0410"
+                          L"b"),
+              "a?0410b");
     EXPECT_EQ(WidePath("C:\\?0410x?04"), L"C:\\\x0410x?04") << "an incomplete escape stays";
     EXPECT_EQ(WidePath("\\\\?\\C:\\x"), L"\\\\?\\C:\\x") << "the long-path prefix is no escape";
 }
