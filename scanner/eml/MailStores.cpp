@@ -49,15 +49,13 @@ bool AnyOf(std::string_view name, std::initializer_list<const char*> names) {
 
 // Calls enter(path, name) for each folder in the folder at path that is to
 // be entered: no hidden ("."-named) folder, and no link, which gets a note.
-// False, with a note, when path cannot be listed.
+// False when path cannot be listed.
 template <class Enter>
 bool ForEachSubfolder(platform::FileSystem& fs, const std::string& path,
                       const std::function<void(const std::string&)>& note, Enter&& enter) {
     std::vector<platform::FolderEntry> entries;
-    if (!fs.ListFolder(path, entries)) {
-        note("Unable to open folder " + path);
+    if (!fs.ListFolder(path, entries))
         return false;
-    }
     for (const platform::FolderEntry& entry : entries) {
         if (entry.kind != platform::PathKind::kFolder || entry.name.starts_with('.'))
             continue;
@@ -70,9 +68,11 @@ bool ForEachSubfolder(platform::FileSystem& fs, const std::string& path,
     return true;
 }
 
-void Walk(platform::FileSystem& fs, const std::string& path, bool topLevel,
+// The folders below path, depth first. A folder whose subfolders cannot be
+// listed has none here; when it is scanned, its scan says it cannot be read.
+bool Walk(platform::FileSystem& fs, const std::string& path, bool topLevel,
           std::vector<MailFolder>& out, const std::function<void(const std::string&)>& note) {
-    ForEachSubfolder(fs, path, note, [&](const std::string& child, const std::string& name) {
+    return ForEachSubfolder(fs, path, note, [&](const std::string& child, const std::string& name) {
         out.push_back({child, name, topLevel});
         Walk(fs, child, false, out, note);
     });
@@ -111,14 +111,16 @@ std::vector<MailFolder> FindFolders(platform::FileSystem& fs, const std::string&
                                     StoreKind kind,
                                     const std::function<void(const std::string&)>& note) {
     std::vector<MailFolder> folders;
-    if (kind == StoreKind::kWindowsMail) {
-        Walk(fs, root + "\\Local Folders", true, folders, note);
-    } else {
-        // Each account's directory, and Storage Folders, holds mail folders.
-        ForEachSubfolder(fs, root, note, [&](const std::string& account, const std::string&) {
-            Walk(fs, account, true, folders, note);
-        });
-    }
+    const std::string top = kind == StoreKind::kWindowsMail ? root + "\\Local Folders" : root;
+    const bool listed =
+        kind == StoreKind::kWindowsMail
+            ? Walk(fs, top, true, folders, note)
+            // Each account's directory, and Storage Folders, holds mail folders.
+            : ForEachSubfolder(fs, top, note, [&](const std::string& account, const std::string&) {
+                  Walk(fs, account, true, folders, note);
+              });
+    if (!listed)
+        note("Unable to open folder " + top);
     std::sort(folders.begin(), folders.end(),
               [](const MailFolder& a, const MailFolder& b) { return a.path < b.path; });
     return folders;

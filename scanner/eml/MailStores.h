@@ -37,8 +37,9 @@ struct MailFolder {
 // Windows Mail's under "Local Folders", Windows Live Mail's under each
 // account's directory and under "Storage Folders" (any directory at the
 // root), subfolders included. A folder reached through a link is not
-// entered, and a folder that cannot be listed is passed over; note gets a
-// console line for each.
+// entered (note gets a console line for each), and a folder whose
+// subfolders cannot be listed has none; when the store's top folder cannot
+// be listed, note gets a console line too.
 std::vector<MailFolder> FindFolders(platform::FileSystem& fs, const std::string& root,
                                     StoreKind kind,
                                     const std::function<void(const std::string&)>& note);

@@ -128,7 +128,7 @@ TEST(MailStoreRun, AnAddressLeavesTheListWhenNoStoresFolderOwesItAnyMore) {
     EXPECT_EQ(s.RegistryLine("oe_scan_block"), "\"oe_scan_block\"=dword:00000001");
 }
 
-TEST(MailStoreRun, UnreadableMessagesAndLinkedFoldersAreReportedAndTheRestScanned) {
+TEST(MailStoreRun, UnreadableMessagesFoldersAndLinkedFoldersAreReportedAndTheRestScanned) {
     Scenario s;
     FillAllStores(s);
     ASSERT_EQ(s.Run().exitCode, 0);
@@ -136,8 +136,13 @@ TEST(MailStoreRun, UnreadableMessagesAndLinkedFoldersAreReportedAndTheRestScanne
     std::filesystem::create_directory_symlink(s.Program() / "wlm/Storage Folders", junk / "loop");
     s.Put(std::string(kJunk) + "new.eml", Eml("new@bad.biz", "jo@hotmail.com"));
     std::filesystem::remove(s.Program() / "console.txt");
+    // A folder that cannot be listed, as one removed during the run: the
+    // message gone from it must not take its sender off the list.
+    const std::filesystem::path good = s.Program() / "wlm/Storage Folders/Good Mail";
+    std::filesystem::remove(good / "g.eml");
     AsOrdinaryUser user(s);
     ::chmod((junk / "j.eml").c_str(), 0);
+    ::chmod(good.c_str(), 0);
     std::filesystem::remove(junk / "k.eml");
 
     const RunResult run =
@@ -147,11 +152,15 @@ TEST(MailStoreRun, UnreadableMessagesAndLinkedFoldersAreReportedAndTheRestScanne
     EXPECT_EQ(
         s.Console(),
         (Lines{"Folder not scanned, it is a link: " + store + "\\Storage Folders\\Junk Found\\loop",
+               "Unable to open folder " + store + "\\Storage Folders\\Good Mail",
                "Unable to open " + store + "\\Storage Folders\\Junk Found\\j.eml",
                "Unable to find the folder good mail in Windows Mail"}));
     EXPECT_EQ(s.File("blockedsenders"),
               "deep@bad.biz\r\njunk@wlm.biz\r\nnew@bad.biz\r\nspam@bad.biz\r\n")
         << "with a message unread, nothing leaves the list";
+    EXPECT_EQ(s.File("approvedsenders"), "friend@good.org\r\npal@good.org\r\n")
+        << "nor with a folder unread";
+    ::chmod(good.c_str(), 0755);
     EXPECT_EQ(s.Database().at("ann@wlm.org").from, 1u);
 }
 
