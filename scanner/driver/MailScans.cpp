@@ -162,8 +162,8 @@ void ScanHarvest(const Store& store, bool approve) {
     });
 }
 
-void ScanStore(eml::StoreKind kind, const char* prefix) {
-    Store store{kind, eml::StoreName(kind), prefix, eml::StoreRoot(kind), {}};
+void ScanStore(eml::StoreKind kind, const char* prefix, const std::string& root) {
+    Store store{kind, eml::StoreName(kind), prefix, root, {}};
     // A program that was never used here has no store: nothing to say.
     if (platform::Files().Kind(store.root) != platform::PathKind::kFolder)
         return;
@@ -194,8 +194,13 @@ void ScanStore(eml::StoreKind kind, const char* prefix) {
 
 void ScanMailStores() {
     Guarded("ScanMailStores", [] {
-        ScanStore(eml::StoreKind::kWindowsLiveMail, "wlm");
-        ScanStore(eml::StoreKind::kWindowsMail, "wmail");
+        const std::string live = eml::StoreRoot(eml::StoreKind::kWindowsLiveMail);
+        ScanStore(eml::StoreKind::kWindowsLiveMail, "wlm", live);
+        // Both programs pointed at one folder: it is one store, scanned once
+        // (its Sent Items would otherwise count twice).
+        const std::string mail = eml::StoreRoot(eml::StoreKind::kWindowsMail);
+        if (!text::EqualNoCase(mail, live))
+            ScanStore(eml::StoreKind::kWindowsMail, "wmail", mail);
     });
 }
 

@@ -20,7 +20,8 @@ namespace qb::eml {
 // The most of a message file read for its header section.
 inline constexpr size_t kHeaderLimit = 64 * 1024;
 
-// The longest address kept (local part 64, "@", domain 255); a longer one is garbage.
+// The longest address kept (64 bytes before the "@", 255 after it); a longer
+// one is garbage.
 inline constexpr size_t kLongestAddress = 320;
 
 struct MessageHeader {

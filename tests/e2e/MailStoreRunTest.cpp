@@ -164,5 +164,16 @@ TEST(MailStoreRun, UnreadableMessagesFoldersAndLinkedFoldersAreReportedAndTheRes
     EXPECT_EQ(s.Database().at("ann@wlm.org").from, 1u);
 }
 
+TEST(MailStoreRun, OneFolderNamedByBothProgramsIsScannedOnce) {
+    Scenario s;
+    s.MailStore("Windows Live Mail", "mail");
+    s.MailStore("Windows Mail", "mail");
+    s.Put("mail/Local Folders/Sent Items/1.eml", Eml("jo@home.example", "ann@x.org", 1));
+    ASSERT_EQ(s.Run().exitCode, 0);
+    EXPECT_EQ(s.Database().at("ann@x.org").to, 1u);
+    EXPECT_TRUE(s.Program().Exists("conf/wlmsent"));
+    EXPECT_FALSE(s.Program().Exists("conf/wmailsent"));
+}
+
 }  // namespace
 }  // namespace qb::test
