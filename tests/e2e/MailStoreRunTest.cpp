@@ -48,9 +48,21 @@ void FillAllStores(Scenario& s) {
     s.Put("wmail/Local Folders/Junk Found/1.eml", Eml("spam@bad.biz", "jo@wm.de"));
 }
 
-TEST(MailStoreRun, ScansEveryStoreAfterOutlookExpress) {
+// Every test starts from the filled stores; most from after a first run.
+class MailStoreRun : public ::testing::Test {
+  protected:
+    void SetUp() override { FillAllStores(s); }
+    void FirstRun() { ASSERT_EQ(s.Run().exitCode, 0); }
+    std::filesystem::path Junk() { return s.Program() / kJunk; }
+    void ExpectFiles(const std::vector<std::pair<const char*, const char*>>& files) const {
+        for (const auto& [name, content] : files)
+            EXPECT_EQ(s.File(name), content) << name;
+    }
+
     Scenario s;
-    FillAllStores(s);
+};
+
+TEST_F(MailStoreRun, ScansEveryStoreAfterOutlookExpress) {
     const RunResult run = s.Run({"-show"});
     ASSERT_EQ(run.exitCode, 0) << run.output;
     EXPECT_EQ(run.output,
@@ -86,15 +98,17 @@ TEST(MailStoreRun, ScansEveryStoreAfterOutlookExpress) {
          {"oe@sent.com", "dora@wlm.org", "hans@wm.de", "friend@good.org", "pal@good.org"})
         EXPECT_EQ(db.at(recipient).to, 1u) << recipient;
 
-    EXPECT_EQ(s.File("approvedsenders"), "friend@good.org\r\npal@good.org\r\n");
-    EXPECT_EQ(s.File("oesas"), "friend@good.org\r\n");
-    EXPECT_EQ(s.File("wlmas"), "pal@good.org\r\n");
-    EXPECT_EQ(s.File("blockedsenders"), "deep@bad.biz\r\njunk@wlm.biz\r\nspam@bad.biz\r\n");
-    EXPECT_EQ(s.File("oesbs"), "spam@bad.biz\r\n");
-    EXPECT_EQ(s.File("wlmbs"), "deep@bad.biz\r\njunk@wlm.biz\r\nspam@bad.biz\r\n");
-    EXPECT_EQ(s.File("wmailbs"), "spam@bad.biz\r\n");
-    EXPECT_EQ(s.File("wlmsent"), "<s1@jo>\r\nGmail (jo)\\Sent Items\\s2.eml\r\n");
-    EXPECT_EQ(s.File("wmailsent"), "<g1@jo>\r\n");
+    const std::vector<std::pair<const char*, const char*>> files = {
+        {"approvedsenders", "friend@good.org\r\npal@good.org\r\n"},
+        {"oesas", "friend@good.org\r\n"},
+        {"wlmas", "pal@good.org\r\n"},
+        {"blockedsenders", "deep@bad.biz\r\njunk@wlm.biz\r\nspam@bad.biz\r\n"},
+        {"oesbs", "spam@bad.biz\r\n"},
+        {"wlmbs", "deep@bad.biz\r\njunk@wlm.biz\r\nspam@bad.biz\r\n"},
+        {"wmailbs", "spam@bad.biz\r\n"},
+        {"wlmsent", "<s1@jo>\r\nGmail (jo)\\Sent Items\\s2.eml\r\n"},
+        {"wmailsent", "<g1@jo>\r\n"}};
+    ExpectFiles(files);
     // The counters count the run's distinct addresses over every store.
     EXPECT_EQ(s.RegistryLine("oe_scan_approve"), "\"oe_scan_approve\"=dword:00000002");
     EXPECT_EQ(s.RegistryLine("oe_scan_block"), "\"oe_scan_block\"=dword:00000003");
@@ -103,15 +117,12 @@ TEST(MailStoreRun, ScansEveryStoreAfterOutlookExpress) {
     const std::string database = s.Program().Read("conf/quellboxaddr.bin");
     ASSERT_EQ(s.Run().exitCode, 0);
     EXPECT_EQ(s.Program().Read("conf/quellboxaddr.bin"), database);
-    EXPECT_EQ(s.File("wlmsent"), "<s1@jo>\r\nGmail (jo)\\Sent Items\\s2.eml\r\n");
-    EXPECT_EQ(s.File("blockedsenders"), "deep@bad.biz\r\njunk@wlm.biz\r\nspam@bad.biz\r\n");
+    ExpectFiles(files);
 }
 
-TEST(MailStoreRun, AnAddressLeavesTheListWhenNoStoresFolderOwesItAnyMore) {
-    Scenario s;
-    FillAllStores(s);
-    ASSERT_EQ(s.Run().exitCode, 0);
-    const std::filesystem::path junk = s.Program() / kJunk;
+TEST_F(MailStoreRun, AnAddressLeavesTheListWhenNoStoresFolderOwesItAnyMore) {
+    FirstRun();
+    const std::filesystem::path junk = Junk();
     std::filesystem::remove(junk / "j.eml");
     std::filesystem::remove(junk / "k.eml");
     ASSERT_EQ(s.Run().exitCode, 0);
@@ -122,17 +133,13 @@ TEST(MailStoreRun, AnAddressLeavesTheListWhenNoStoresFolderOwesItAnyMore) {
     s.Messages("Junk Found.dbx", {});
     std::filesystem::remove(s.Program() / "wmail/Local Folders/Junk Found/1.eml");
     ASSERT_EQ(s.Run().exitCode, 0);
-    EXPECT_EQ(s.File("blockedsenders"), "deep@bad.biz\r\n");
-    EXPECT_EQ(s.File("oesbs"), "");
-    EXPECT_EQ(s.File("wmailbs"), "");
+    ExpectFiles({{"blockedsenders", "deep@bad.biz\r\n"}, {"oesbs", ""}, {"wmailbs", ""}});
     EXPECT_EQ(s.RegistryLine("oe_scan_block"), "\"oe_scan_block\"=dword:00000001");
 }
 
-TEST(MailStoreRun, UnreadableMessagesFoldersAndLinkedFoldersAreReportedAndTheRestScanned) {
-    Scenario s;
-    FillAllStores(s);
-    ASSERT_EQ(s.Run().exitCode, 0);
-    const std::filesystem::path junk = s.Program() / kJunk;
+TEST_F(MailStoreRun, UnreadableMessagesFoldersAndLinkedFoldersAreReportedAndTheRestScanned) {
+    FirstRun();
+    const std::filesystem::path junk = Junk();
     std::filesystem::create_directory_symlink(s.Program() / "wlm/Storage Folders", junk / "loop");
     s.Put(std::string(kJunk) + "new.eml", Eml("new@bad.biz", "jo@hotmail.com"));
     std::filesystem::remove(s.Program() / "console.txt");
@@ -164,7 +171,7 @@ TEST(MailStoreRun, UnreadableMessagesFoldersAndLinkedFoldersAreReportedAndTheRes
     EXPECT_EQ(s.Database().at("ann@wlm.org").from, 1u);
 }
 
-TEST(MailStoreRun, OneFolderNamedByBothProgramsIsScannedOnce) {
+TEST(MailStoreSharing, OneFolderNamedByBothProgramsIsScannedOnce) {
     Scenario s;
     s.MailStore("Windows Live Mail", "mail");
     s.MailStore("Windows Mail", "mail");
