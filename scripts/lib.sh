@@ -48,3 +48,78 @@ qb_build() {
   cmake -S "$(qb_root)" -B "$dir" -G Ninja "$@" >/dev/null
   cmake --build "$dir"
 }
+
+# Wine's loaders, named explicitly. Once wine32 is installed, /usr/bin/wine
+# is the 32-bit loader, which starts Wine's built-in programs (reg, regsvr32,
+# cscript, msiexec) in their 32-bit form even in a 64-bit prefix; so every
+# script starts a program through the loader of its architecture. The
+# 64-bit loader is in wine64, the 32-bit one in wine32:i386.
+QB_WINE64_LOADER=${QB_WINE64_LOADER:-/usr/lib/wine/wine64}
+QB_WINE32_LOADER=${QB_WINE32_LOADER:-/usr/lib/wine/wine}
+
+# qb_wine_loader 64|32: the path of Wine's loader for that architecture.
+qb_wine_loader() {
+  if [ "$1" = 32 ]; then echo "$QB_WINE32_LOADER"; else echo "$QB_WINE64_LOADER"; fi
+}
+
+# qb_wine BITS SECONDS PROGRAM [ARGS...]: a Windows program, or one of Wine's
+# built-in programs (reg, regsvr32, cscript, msiexec, wineboot), through the
+# loader of that architecture (64 or 32), ended after SECONDS; standard
+# input closed.
+qb_wine() {
+  local loader limit=$2
+  loader=$(qb_wine_loader "$1")
+  shift 2
+  WINELOADER=$loader timeout -k 10 "$limit" "$loader" "$@" </dev/null
+}
+
+# qb_wine_prefix DIR BITS: a fresh Wine prefix in DIR, exported as
+# WINEPREFIX: with BITS 64 a 64-bit prefix (64-bit Windows, 32-bit programs
+# under WoW64), with 32 a 32-bit prefix that reports Windows XP, as most
+# users' systems do, so that the programs take their XP paths. A server left
+# running on an old prefix there (by a run by hand) is ended first. Fails
+# with a message when Wine cannot make the prefix within its time limit.
+qb_wine_prefix() {
+  local dir=$1 bits=$2 version
+  if [ -d "$dir" ]; then
+    WINEPREFIX=$dir timeout 30 wineserver -k </dev/null >/dev/null 2>&1 || true
+  fi
+  rm -rf "$dir"
+  mkdir -p "$(dirname "$dir")"
+  export WINEPREFIX=$dir
+  if [ "$bits" = 32 ]; then export WINEARCH=win32; else export WINEARCH=win64; fi
+  echo "Creating the $bits-bit Wine prefix $dir"
+  if ! qb_wine "$bits" 300 wineboot -i >/dev/null 2>&1; then
+    echo "Wine could not make the $bits-bit prefix $dir (wineboot failed or ran past 300 s)" >&2
+    return 1
+  fi
+  if [ "$bits" = 32 ]; then
+    qb_wine 32 60 reg add 'HKCU\Software\Wine' /v Version /d winxp /f >/dev/null 2>&1 || true
+    version=$(qb_wine 32 60 cmd /c ver 2>/dev/null | tr -d '\r' | grep -v '^$' || true)
+    case $version in
+      *" 5.1."*) echo "The prefix reports $version" ;;
+      *)
+        echo "the 32-bit prefix $dir does not report Windows XP (ver: ${version:-nothing})" >&2
+        return 1
+        ;;
+    esac
+  fi
+  if ! timeout -k 10 120 wineserver -w </dev/null >/dev/null 2>&1; then
+    echo "Wine's server of the prefix $dir did not end within 120 s" >&2
+    return 1
+  fi
+}
+
+# qb_ensure_i386_packages FILE: the i386 architecture, then the i386
+# packages FILE lists. Only for a machine that runs 32-bit programs: where
+# it does not, 32-bit Wine cannot start, and an installed wine32 makes
+# /usr/bin/wine its loader.
+qb_ensure_i386_packages() {
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    echo "Adding the i386 architecture"
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo dpkg --add-architecture i386
+  fi
+  qb_ensure_listed_packages "$1"
+}

@@ -257,6 +257,10 @@ bool Win32FileSystem::ReadFile(const std::string& path, std::string& out) {
     LARGE_INTEGER size;
     if (::GetFileType(file.Get()) != FILE_TYPE_DISK || !::GetFileSizeEx(file.Get(), &size))
         return false;
+    // A file larger than a string of this process can hold cannot be read
+    // whole (in the 32-bit build its size would not even fit a size_t).
+    if (static_cast<ULONGLONG>(size.QuadPart) > out.max_size())
+        return false;
     // Read the size found now; a file that grows meanwhile is read to its end.
     size_t have = 0;
     out.resize(static_cast<size_t>(size.QuadPart));

@@ -43,42 +43,48 @@ inline long EnvNumber(const char* name, long fallback) {
 
 // Generation g: an Inbox that grows by a few senders, a Sent Items folder
 // that gains messages, and approve and block folders whose senders form a
-// window that slides on by kShift, so each run adds kShift addresses to each
-// list and removes kShift. Beside the Outlook Express store lies a Windows
-// Live Mail store (store/wlm) made the same way, smaller, its windows half
+// window that slides on by shift, so each run adds shift addresses to each
+// list and removes shift. The default shape is the fault campaigns'; the
+// crash-state test takes a small one (each of its states costs a run).
+// With mailStore, a Windows Live Mail store (store/wlm) lies beside the
+// Outlook Express store, made the same way and smaller, its windows half
 // overlapping the Outlook Express ones (addresses both stores' folders owe).
-inline constexpr int kInbox = 1200, kInboxStep = 10, kSentBase = 600, kSentStep = 30,
-                     kRecipients = 400, kWindow = 80, kShift = 12;
-inline constexpr int kWlmInbox = 60, kWlmSentBase = 40, kWlmSentStep = 4, kWlmOffset = 40;
+struct StoreShape {
+    int inbox = 1200, inboxStep = 10, sentBase = 600, sentStep = 30, window = 80, shift = 12;
+    bool mailStore = false;
+    int mailInbox = 60, mailSentBase = 40, mailSentStep = 4;
+};
+inline constexpr int kRecipients = 400;
 
 inline std::vector<std::string> Recipients(uint32_t id) {
     return {"r" + std::to_string(id % kRecipients) + "@to.example",
             "r" + std::to_string((id * 7 + 3) % kRecipients) + "@to.example"};
 }
 
-inline void SetUpProgram(Scenario& s) {
+inline void SetUpProgram(Scenario& s, const StoreShape& shape = {}) {
     s.StandardFolders();  // Inbox, Sent Items, Good Mail, Junk Found
-    s.MailStore("Windows Live Mail", "store/wlm");
+    if (shape.mailStore)
+        s.MailStore("Windows Live Mail", "store/wlm");
     s.Conf("oe_block_folder=Junk Found\r\noe_approve_folder=Good Mail\r\n");
     s.ListFile("approvedsenders", "typed@user.example\r\n");
     s.ListFile("blockedsenders", "typed@block.example\r\n");
     s.OEBlocked({"oe1@oe.example", "oe2@oe.example"});
 }
 
-inline int SentCount(int generation) {
-    return kSentBase + generation * kSentStep;
+inline int SentCount(int generation, const StoreShape& shape = {}) {
+    return shape.sentBase + generation * shape.sentStep;
 }
 
-inline void WriteGeneration(Scenario& s, int generation) {
+inline void WriteGeneration(Scenario& s, int generation, const StoreShape& shape = {}) {
     std::vector<dbx::Message> inbox, sent, good, junk;
-    for (int k = 0; k < kInbox + generation * kInboxStep; ++k)
+    for (int k = 0; k < shape.inbox + generation * shape.inboxStep; ++k)
         inbox.push_back(
             From(k + 1, "s" + std::to_string(k) + "@in" + std::to_string(k % 9) + ".example"));
-    for (int id = 1; id <= SentCount(generation); ++id) {
+    for (int id = 1; id <= SentCount(generation, shape); ++id) {
         const auto r = Recipients(id);
         sent.push_back(To(id, r[0] + ";" + r[1]));
     }
-    for (int k = generation * kShift; k < generation * kShift + kWindow; ++k) {
+    for (int k = generation * shape.shift; k < generation * shape.shift + shape.window; ++k) {
         good.push_back(From(k + 1, "a" + std::to_string(k) + "@ok.example"));
         junk.push_back(From(k + 1, "b" + std::to_string(k) + "@spam.example"));
     }
@@ -86,20 +92,22 @@ inline void WriteGeneration(Scenario& s, int generation) {
     s.Messages("Sent Items.dbx", sent);
     s.Messages("Good Mail.dbx", good);
     s.Messages("Junk Found.dbx", junk);
+    if (!shape.mailStore)
+        return;
 
     const std::string wlm = "store/wlm/";
     std::filesystem::remove_all(s.Program() / wlm);
-    for (int k = 0; k < kWlmInbox + generation; ++k)
+    for (int k = 0; k < shape.mailInbox + generation; ++k)
         s.Put(wlm + "Mail (jo)/Inbox/" + std::to_string(k) + ".eml",
               Eml("w" + std::to_string(k) + "@in.example", "jo@home.example"));
-    for (int m = 1; m <= kWlmSentBase + generation * kWlmSentStep; ++m) {
+    for (int m = 1; m <= shape.mailSentBase + generation * shape.mailSentStep; ++m) {
         const auto r = Recipients(m);
         s.Put(wlm + "Mail (jo)/Sent Items/" + std::to_string(m) + ".eml",
               Eml("jo@home.example", r[0] + ", " + r[1], 1,
                   "<" + std::to_string(m) + "@wlm.example>"));
     }
-    for (int k = generation * kShift + kWlmOffset; k < generation * kShift + kWlmOffset + kWindow;
-         ++k) {
+    const int first = generation * shape.shift + shape.window / 2;
+    for (int k = first; k < first + shape.window; ++k) {
         s.Put(wlm + "Storage Folders/Good Mail/" + std::to_string(k) + ".eml",
               Eml("a" + std::to_string(k) + "@ok.example", "jo@home.example"));
         s.Put(wlm + "Storage Folders/Junk Found/" + std::to_string(k) + ".eml",
@@ -288,7 +296,11 @@ inline std::set<std::string> Names(const ProgramFolder& p) {
 
 class Findings {
   public:
-    explicit Findings(std::string campaign) : campaign_(std::move(campaign)) {}
+    // tag heads the printed lines; reportVariable, when set to 1, makes the
+    // findings printed only.
+    explicit Findings(std::string campaign, std::string tag = "faults",
+                      const char* reportVariable = "QB_FAULT_REPORT")
+        : campaign_(std::move(campaign)), tag_(std::move(tag)), reportVariable_(reportVariable) {}
     void Add(const std::string& what, long n, const std::string& detail) {
         if (n <= 0)
             return;
@@ -299,35 +311,51 @@ class Findings {
             details_.push_back(detail + ": " + what + " (" + std::to_string(n) + ")");
     }
     void Ran(const std::string& what, long n = 1) { ran_[what] += n; }
+    long Count(const std::string& what) const {
+        const auto it = counts_.find(what);
+        return it == counts_.end() ? 0 : it->second;
+    }
     long Total() const {
         long t = 0;
         for (const auto& [what, n] : counts_)
             t += n;
         return t;
     }
-    // Prints the figures; fails the test on any finding unless QB_FAULT_REPORT is set.
-    void Conclude(uint64_t seed) const {
+    // Prints the figures; fails the test on any finding unless the report
+    // variable is set. With findingsExpected (a control that shows the checks
+    // can see a fault) it fails when there is none instead.
+    void Conclude(uint64_t seed, bool findingsExpected = false) const {
         std::ostringstream out;
-        out << "[faults] " << campaign_ << " seed=" << seed;
+        const std::string head = "[" + tag_ + "] ";
+        out << head << campaign_;
+        if (seed != 0)
+            out << " seed=" << seed;
         for (const auto& [what, n] : ran_)
             out << "; " << what << "=" << n;
         out << "\n";
         if (counts_.empty())
-            out << "[faults]   no fault found\n";
+            out << head << "  no fault found\n";
         for (const auto& [what, n] : counts_) {
-            out << "[faults]   " << what << ": " << n << " (in " << faulty_.at(what).size()
+            out << head << "  " << what << ": " << n << " (in " << faulty_.at(what).size()
                 << " of them)\n";
         }
         for (const std::string& d : details_)
-            out << "[faults]     " << d << "\n";
+            out << head << "    " << d << "\n";
         std::cout << out.str() << std::flush;
-        if (EnvNumber("QB_FAULT_REPORT", 0) == 0) {
-            EXPECT_EQ(Total(), 0) << out.str() << "replay with QB_FAULT_SEED=" << seed;
+        if (findingsExpected) {
+            EXPECT_GT(Total(), 0) << out.str()
+                                  << "the control found nothing: the checks see no fault";
+        } else if (EnvNumber(reportVariable_, 0) == 0) {
+            EXPECT_EQ(Total(), 0) << out.str()
+                                  << (seed != 0
+                                          ? "replay with QB_FAULT_SEED=" + std::to_string(seed)
+                                          : std::string());
         }
     }
 
   private:
-    std::string campaign_;
+    std::string campaign_, tag_;
+    const char* reportVariable_;
     std::map<std::string, long> counts_, ran_;
     std::map<std::string, std::set<std::string>> faulty_;
     std::vector<std::string> details_;
@@ -462,6 +490,11 @@ inline void CheckAfterFault(const Snapshot& pre, const Snapshot& now, const Snap
         label);
 }
 
+// What CheckRecovered finds in the database.
+inline constexpr const char* kToCountsLost = "to-counts lost for good";
+inline constexpr const char* kFromCountsLost = "from-counts lost for good";
+inline constexpr const char* kCountedTwice = "counts added twice";
+
 // After the run that follows a fault: the same files as an uninterrupted
 // run's, and no file an uninterrupted run does not leave.
 inline bool CheckRecovered(const Snapshot& now, const Snapshot& ref,
@@ -482,9 +515,9 @@ inline bool CheckRecovered(const Snapshot& now, const Snapshot& ref,
         twice += static_cast<long>((c.to > want.to ? c.to - want.to : 0) +
                                    (c.from > want.from ? c.from - want.from : 0));
     }
-    found.Add("to-counts lost for good", lostTo, label);
-    found.Add("from-counts lost for good", lostFrom, label);
-    found.Add("counts added twice", twice, label);
+    found.Add(kToCountsLost, lostTo, label);
+    found.Add(kFromCountsLost, lostFrom, label);
+    found.Add(kCountedTwice, twice, label);
     found.Add("database differs from an uninterrupted run's",
               now.files.at("conf/quellboxaddr.bin") != ref.files.at("conf/quellboxaddr.bin"),
               label);
