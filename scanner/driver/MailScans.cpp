@@ -118,16 +118,17 @@ void ScanSent(const Store& store) {
         if (sent.Unreadable())
             return;
         // The loaded keys are looked up before anything is added, so the
-        // list sorts once; the messages counted in this run are known here.
+        // list sorts once; the messages counted in this run are known here,
+        // compared without regard to case as the list compares them.
         std::unordered_set<std::string> counted;
         std::vector<std::string> added;
         ForEachMessage(store, sentFolders, [&](std::string_view file, const eml::MessageHeader& h) {
             std::string key = h.messageId.empty() ? std::string(file) : h.messageId;
-            if (counted.count(key) != 0 || sent.Exists(key))
+            if (counted.count(text::Lower(key)) != 0 || sent.Exists(key))
                 return;
             for (const std::string& a : h.recipients)
                 CountSentRecipient(a);
-            counted.insert(key);
+            counted.insert(text::Lower(key));
             added.push_back(std::move(key));
         });
         for (const std::string& key : added)

@@ -163,76 +163,77 @@ TEST(Win32FileSystem, NamesOutsideTheCodePageAreListedAndReadInTheirEscapedForm)
               "a?0410b");
     EXPECT_EQ(WidePath("C:\\?0410x?04"), L"C:\\\x0410x?04") << "an incomplete escape stays";
     EXPECT_EQ(WidePath("\\\\?\\C:\\x"), L"\\\\?\\C:\\x") << "the long-path prefix is no escape";
+}
 
-    // Files past 2 and 4 GB, made sparse (the size set, nothing written but a
-    // mark at the end): their size and positioned reads need 64-bit offsets in
-    // either build. Reading such a file whole is refused where the process
-    // cannot hold it (the 32-bit build), rather than failing with an exception
-    // or reading a size cut to 32 bits.
-    TEST(Win32FileSystem, FilesLargerThanTwoAndFourGigabytes) {
-        TempFolder dir;
-        Win32FileSystem fs;
-        for (const int64_t size : {(int64_t{3} << 30) + 7, (int64_t{4} << 30) + 1024}) {
-            const std::string path = dir.WinPath() + "\\large";
-            HANDLE h = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr);
-            ASSERT_NE(h, INVALID_HANDLE_VALUE);
-            LARGE_INTEGER at;
-            at.QuadPart = size - 3;
-            DWORD written = 0;
-            ASSERT_TRUE(::SetFilePointerEx(h, at, nullptr, FILE_BEGIN));
-            ASSERT_TRUE(::WriteFile(h, "end", 3, &written, nullptr) && written == 3);
-            ::CloseHandle(h);
+// Files past 2 and 4 GB, made sparse (the size set, nothing written but a
+// mark at the end): their size and positioned reads need 64-bit offsets in
+// either build. Reading such a file whole is refused where the process
+// cannot hold it (the 32-bit build), rather than failing with an exception
+// or reading a size cut to 32 bits.
+TEST(Win32FileSystem, FilesLargerThanTwoAndFourGigabytes) {
+    TempFolder dir;
+    Win32FileSystem fs;
+    for (const int64_t size : {(int64_t{3} << 30) + 7, (int64_t{4} << 30) + 1024}) {
+        const std::string path = dir.WinPath() + "\\large";
+        HANDLE h = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        LARGE_INTEGER at;
+        at.QuadPart = size - 3;
+        DWORD written = 0;
+        ASSERT_TRUE(::SetFilePointerEx(h, at, nullptr, FILE_BEGIN));
+        ASSERT_TRUE(::WriteFile(h, "end", 3, &written, nullptr) && written == 3);
+        ::CloseHandle(h);
 
-            EXPECT_EQ(fs.FileSize(path), size);
-            const auto file = fs.OpenForReading(path);
-            ASSERT_NE(file, nullptr);
-            char mark[4] = {};
-            EXPECT_EQ(file->ReadAt(size - 3, mark, 3), 3) << size;
-            EXPECT_STREQ(mark, "end") << size;
-            if (sizeof(void*) == 4) {
-                std::string out = "old";
-                EXPECT_FALSE(fs.ReadFile(path, out)) << size;
-                EXPECT_EQ(out, "") << size;
-            }
-        }
-    }
-
-    TEST(Win32FileSystem, DevicesAreNeverFiles) {
-        TempFolder dir;
-        Win32FileSystem fs;
-        for (const std::string& device :
-             std::vector<std::string>{"NUL", "nul.txt", "C:\\CON", "prn", "aux.log", "COM1",
-                                      "lpt9.x", "\\\\.\\NUL", dir.WinPath() + "\\NUL"}) {
+        EXPECT_EQ(fs.FileSize(path), size);
+        const auto file = fs.OpenForReading(path);
+        ASSERT_NE(file, nullptr);
+        char mark[4] = {};
+        EXPECT_EQ(file->ReadAt(size - 3, mark, 3), 3) << size;
+        EXPECT_STREQ(mark, "end") << size;
+        if (sizeof(void*) == 4) {
             std::string out = "old";
-            EXPECT_FALSE(fs.ReadFile(device, out)) << device;
-            EXPECT_EQ(out, "") << device;
-            EXPECT_NE(fs.Kind(device), PathKind::kFile) << device;
-            EXPECT_EQ(fs.FileSize(device), -1) << device;
-            EXPECT_FALSE(fs.AppendFile(device, "x")) << device;
-            EXPECT_FALSE(fs.ReplaceFile(device, "x")) << device;
+            EXPECT_FALSE(fs.ReadFile(path, out)) << size;
+            EXPECT_EQ(out, "") << size;
         }
-        // Names that only begin like a device are ordinary.
-        for (const std::string& name :
-             std::vector<std::string>{"NULL", "console", "COM10", "LPT0", "nu"}) {
-            EXPECT_TRUE(fs.ReplaceFile(dir.WinPath() + "\\" + name, "x")) << name;
-            EXPECT_EQ(fs.Kind(dir.WinPath() + "\\" + name), PathKind::kFile) << name;
-        }
-        EXPECT_EQ(dir.Entries(), 5);
     }
+}
 
-    // Under Wine without a display no box can be shown; the answer must still
-    // come at once, and be the style's first button, so that a run without a
-    // screen never waits for a person.
-    TEST(MessageBoxUserInterface, AnswersTheFirstButtonWhenNoBoxCanBeShown) {
-        const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
-        const bool wine = ntdll && ::GetProcAddress(ntdll, "wine_get_version");
-        if (!wine || std::getenv("DISPLAY"))
-            GTEST_SKIP() << "needs Wine without a display";
-        MessageBoxUserInterface ui;
-        EXPECT_EQ(ui.MessageBox("Replace the entry?", "Quellbox", mb::kYesNo), mb::kIdYes);
-        EXPECT_EQ(ui.MessageBox("LoadList Error", "Quellbox", mb::kOk | mb::kIconError), mb::kIdOk);
+TEST(Win32FileSystem, DevicesAreNeverFiles) {
+    TempFolder dir;
+    Win32FileSystem fs;
+    for (const std::string& device :
+         std::vector<std::string>{"NUL", "nul.txt", "C:\\CON", "prn", "aux.log", "COM1", "lpt9.x",
+                                  "\\\\.\\NUL", dir.WinPath() + "\\NUL"}) {
+        std::string out = "old";
+        EXPECT_FALSE(fs.ReadFile(device, out)) << device;
+        EXPECT_EQ(out, "") << device;
+        EXPECT_NE(fs.Kind(device), PathKind::kFile) << device;
+        EXPECT_EQ(fs.FileSize(device), -1) << device;
+        EXPECT_FALSE(fs.AppendFile(device, "x")) << device;
+        EXPECT_FALSE(fs.ReplaceFile(device, "x")) << device;
     }
+    // Names that only begin like a device are ordinary.
+    for (const std::string& name :
+         std::vector<std::string>{"NULL", "console", "COM10", "LPT0", "nu"}) {
+        EXPECT_TRUE(fs.ReplaceFile(dir.WinPath() + "\\" + name, "x")) << name;
+        EXPECT_EQ(fs.Kind(dir.WinPath() + "\\" + name), PathKind::kFile) << name;
+    }
+    EXPECT_EQ(dir.Entries(), 5);
+}
+
+// Under Wine without a display no box can be shown; the answer must still
+// come at once, and be the style's first button, so that a run without a
+// screen never waits for a person.
+TEST(MessageBoxUserInterface, AnswersTheFirstButtonWhenNoBoxCanBeShown) {
+    const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+    const bool wine = ntdll && ::GetProcAddress(ntdll, "wine_get_version");
+    if (!wine || std::getenv("DISPLAY"))
+        GTEST_SKIP() << "needs Wine without a display";
+    MessageBoxUserInterface ui;
+    EXPECT_EQ(ui.MessageBox("Replace the entry?", "Quellbox", mb::kYesNo), mb::kIdYes);
+    EXPECT_EQ(ui.MessageBox("LoadList Error", "Quellbox", mb::kOk | mb::kIconError), mb::kIdOk);
+}
 
 }  // namespace
 }  // namespace qb::platform
