@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qb::platform {
 
@@ -35,6 +36,18 @@ class ReadableFile {
     // n, fewer only where the file ends, 0 at or past its end; -1 on a read
     // error or a negative offset.
     virtual int64_t ReadAt(int64_t offset, char* out, size_t n) = 0;
+};
+
+// One entry of a folder listing.
+struct FolderEntry {
+    // The entry's name without a folder part, in the system's 8-bit path
+    // text: appended to the folder's path after a "\\" it names the entry
+    // for every call of the file system. (On Windows a name that the code
+    // page cannot hold comes in an escaped form that only the file system
+    // reads back; see Win32FileSystem.h.)
+    std::string name;
+    PathKind kind = PathKind::kMissing;  // kFile, kHiddenFile or kFolder
+    bool link = false;  // a symbolic link (or junction) leading to the file or folder
 };
 
 class FileSystem {
@@ -91,6 +104,16 @@ class FileSystem {
     virtual std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) {
         (void)path;
         return nullptr;
+    }
+
+    // Fills out with the entries of the folder at path ("." and ".." left
+    // out), in no particular order. False, with out empty, when path is no
+    // folder or cannot be listed. An entry that vanishes while the folder is
+    // listed may be missing or may come with kind kMissing.
+    virtual bool ListFolder(const std::string& path, std::vector<FolderEntry>& out) {
+        (void)path;
+        out.clear();
+        return false;
     }
 };
 

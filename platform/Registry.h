@@ -76,6 +76,11 @@ class Registry {
     // On success key is set; on failure it is 0 and nothing is created.
     virtual long CreateKey(uint32_t root, const std::string& path, uint32_t access, Key& key) = 0;
 
+    // Opens root\path only when it exists: creates nothing, and answers
+    // reg::kFileNotFound (key 0) when the key or a key above it is missing.
+    // For reading the keys of other programs, which a look must not create.
+    virtual long OpenKey(uint32_t root, const std::string& path, uint32_t access, Key& key) = 0;
+
     // Closes an open key; a key of 0 or one already closed is ignored.
     virtual void CloseKey(Key key) = 0;
 

@@ -168,12 +168,45 @@ class MemoryReadableFile final : public ReadableFile {
 
 std::unique_ptr<ReadableFile> MemoryFileSystem::OpenForReading(const std::string& path) {
     const std::string key = Key(path);
-    if (files_.count(key) == 0)
+    auto found = files_.find(key);
+    if (found == files_.end() || found->second.unreadable)
         return nullptr;
     return std::make_unique<MemoryReadableFile>([this, key]() -> const std::string* {
         auto it = files_.find(key);
         return it == files_.end() ? nullptr : &it->second.content;
     });
+}
+
+bool MemoryFileSystem::ListFolder(const std::string& path, std::vector<FolderEntry>& out) {
+    out.clear();
+    const std::string key = Key(path);
+    if (!IsFolder(key))
+        return false;
+    const std::string prefix = key + "/";
+    // Each direct child once: a file of its own, or the first part of a
+    // deeper path (a folder).
+    std::map<std::string, FolderEntry> children;
+    const auto take = [&](const std::string& full, bool isFile) {
+        if (full.compare(0, prefix.size(), prefix) != 0)
+            return false;
+        const std::string rest = full.substr(prefix.size());
+        const size_t slash = rest.find('/');
+        const std::string name = rest.substr(0, slash);
+        FolderEntry& entry = children[name];
+        entry.name = name;
+        if (slash != std::string::npos || !isFile)
+            entry.kind = PathKind::kFolder;
+        else if (entry.kind != PathKind::kFolder)
+            entry.kind = files_.at(full).hidden ? PathKind::kHiddenFile : PathKind::kFile;
+        return true;
+    };
+    for (auto it = files_.lower_bound(prefix); it != files_.end() && take(it->first, true); ++it) {
+    }
+    for (auto it = folders_.lower_bound(prefix); it != folders_.end() && take(*it, false); ++it) {
+    }
+    for (auto& [name, entry] : children)
+        out.push_back(std::move(entry));
+    return true;
 }
 
 }  // namespace qb::platform

@@ -50,6 +50,7 @@ class MemoryFileSystem final : public FileSystem {
     // Reads see the file's content as it is at each read; a file that is
     // gone meanwhile fails the read.
     std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) override;
+    bool ListFolder(const std::string& path, std::vector<FolderEntry>& out) override;
 
   private:
     struct File {

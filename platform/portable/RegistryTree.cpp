@@ -221,17 +221,25 @@ RegNode* TreeRegistry::Resolve(Key key, uint32_t needed, long& error) {
     return node;
 }
 
-long TreeRegistry::CreateKey(uint32_t root, const std::string& path, uint32_t access, Key& key) {
-    key = 0;
+long TreeRegistry::Locate(uint32_t root, const std::string& path, RegNode*& hive,
+                          std::vector<std::string>& parts) {
     RegTree* tree = Tree();
     if (!tree)
         return reg::kInvalidData;
-    RegNode* node = tree->Hive(root);
-    if (!node)
+    hive = tree->Hive(root);
+    if (!hive)
         return reg::kInvalidHandle;
-    std::vector<std::string> parts;
     if (!SplitPath(CutAtNul(path), parts) || parts.size() > kMaxKeyDepth)
         return reg::kInvalidParameter;
+    return reg::kOk;
+}
+
+long TreeRegistry::CreateKey(uint32_t root, const std::string& path, uint32_t access, Key& key) {
+    key = 0;
+    RegNode* node = nullptr;
+    std::vector<std::string> parts;
+    if (const long error = Locate(root, path, node, parts); error != reg::kOk)
+        return error;
     bool created = false;
     for (const std::string& part : parts) {
         RegNode* child = node->Child(part);
@@ -248,6 +256,22 @@ long TreeRegistry::CreateKey(uint32_t root, const std::string& path, uint32_t ac
     }
     if (created && !Commit())
         return reg::kAccessDenied;
+    key = next_++;
+    handles_[key] = Handle{root, std::move(parts), access};
+    return reg::kOk;
+}
+
+long TreeRegistry::OpenKey(uint32_t root, const std::string& path, uint32_t access, Key& key) {
+    key = 0;
+    RegNode* node = nullptr;
+    std::vector<std::string> parts;
+    if (const long error = Locate(root, path, node, parts); error != reg::kOk)
+        return error;
+    for (const std::string& part : parts) {
+        node = node->Child(part);
+        if (!node)
+            return reg::kFileNotFound;
+    }
     key = next_++;
     handles_[key] = Handle{root, std::move(parts), access};
     return reg::kOk;

@@ -134,6 +134,7 @@ RegName NameFromWide(std::u16string_view wide);
 class TreeRegistry : public Registry {
   public:
     long CreateKey(uint32_t root, const std::string& path, uint32_t access, Key& key) override;
+    long OpenKey(uint32_t root, const std::string& path, uint32_t access, Key& key) override;
     void CloseKey(Key key) override;
     long QueryInfo(Key key, KeyInfo& info) override;
     long EnumKey(Key key, uint32_t index, std::string& name) override;
@@ -165,6 +166,9 @@ class TreeRegistry : public Registry {
         std::vector<std::string> path;  // lookup keys below the root
         uint32_t access;
     };
+    // The hive of root and the lookup parts of path; an error when either is wrong.
+    long Locate(uint32_t root, const std::string& path, RegNode*& hive,
+                std::vector<std::string>& parts);
     // The node of an open key checked for the rights needed; error set when null.
     RegNode* Resolve(Key key, uint32_t needed, long& error);
     long Delete(Key key, const std::string& subkey, bool withSubkeys);

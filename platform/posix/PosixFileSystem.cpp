@@ -43,6 +43,16 @@ std::string BaseName(const std::string& native) {
     return slash == std::string::npos ? native : native.substr(slash + 1);
 }
 
+// What a file's status and name make it: "."-names and anything that is
+// neither a regular file nor a folder are hidden files.
+PathKind KindOf(const struct stat& st, const std::string& name) {
+    if (S_ISDIR(st.st_mode))
+        return PathKind::kFolder;
+    if (!S_ISREG(st.st_mode) || (!name.empty() && name[0] == '.'))
+        return PathKind::kHiddenFile;
+    return PathKind::kFile;
+}
+
 // Opens path for reading when it is a regular file (never a device, pipe or
 // folder, and without waiting on one); -1 otherwise. st gets its status.
 int OpenRegularFile(const std::string& path, struct stat& st) {
@@ -110,14 +120,47 @@ PathKind PosixFileSystem::Kind(const std::string& path) {
     struct stat st;
     if (native.empty() || ::stat(native.c_str(), &st) != 0)
         return PathKind::kMissing;
-    if (S_ISDIR(st.st_mode))
-        return PathKind::kFolder;
-    if (!S_ISREG(st.st_mode))
-        return PathKind::kHiddenFile;
-    const std::string base = BaseName(native);
-    if (!base.empty() && base[0] == '.')
-        return PathKind::kHiddenFile;
-    return PathKind::kFile;
+    return KindOf(st, BaseName(native));
+}
+
+bool PosixFileSystem::ListFolder(const std::string& path, std::vector<FolderEntry>& out) {
+    out.clear();
+    const std::string native = NativePath(path);
+    DIR* dir = native.empty() ? nullptr : ::opendir(native.c_str());
+    if (dir == nullptr)
+        return false;
+    const int dirFd = ::dirfd(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        FolderEntry item;
+        item.name = name;
+        // Where the listing tells an ordinary file or folder, no status is
+        // needed: a large folder lists at the cost of reading it.
+        if (entry->d_type == DT_REG || entry->d_type == DT_DIR) {
+            item.kind = entry->d_type == DT_DIR ? PathKind::kFolder
+                        : name[0] == '.'        ? PathKind::kHiddenFile
+                                                : PathKind::kFile;
+            out.push_back(std::move(item));
+            continue;
+        }
+        struct stat st;
+        if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
+            item.link = true;
+            if (::fstatat(dirFd, name.c_str(), &st, 0) != 0) {
+                out.push_back(std::move(item));  // a dangling link
+                continue;
+            }
+        } else if (::fstatat(dirFd, name.c_str(), &st, 0) != 0) {
+            out.push_back(std::move(item));  // gone meanwhile
+            continue;
+        }
+        item.kind = KindOf(st, name);
+        out.push_back(std::move(item));
+    }
+    ::closedir(dir);
+    return true;
 }
 
 int64_t PosixFileSystem::FileSize(const std::string& path) {

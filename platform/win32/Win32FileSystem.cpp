@@ -74,6 +74,60 @@ class Win32ReadableFile final : public ReadableFile {
     Handle file_;
 };
 
+// The code page's wide characters of 8-bit text.
+std::wstring Widen(std::string_view text) {
+    if (text.empty())
+        return {};
+    const int n =
+        ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0)
+        ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+    return out;
+}
+
+// The code page's bytes of wide text; false when a character has none (or
+// comes back as another one).
+bool Narrow(std::wstring_view text, std::string& out) {
+    out.clear();
+    if (text.empty())
+        return true;
+    BOOL defaulted = FALSE;
+    const int n =
+        ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(),
+                              static_cast<int>(text.size()), nullptr, 0, nullptr, &defaulted);
+    if (n <= 0 || defaulted)
+        return false;
+    out.resize(static_cast<size_t>(n));
+    ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), static_cast<int>(text.size()),
+                          out.data(), n, nullptr, &defaulted);
+    return !defaulted && out.find('?') == std::string::npos && Widen(out) == text;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+// The code unit of an escape "?XXXX" at the start of text; -1 when there is none.
+int EscapeAt(std::string_view text) {
+    if (text.size() < 5 || text[0] != '?')
+        return -1;
+    int unit = 0;
+    for (size_t i = 1; i < 5; ++i) {
+        const int d = HexDigit(text[i]);
+        if (d < 0)
+            return -1;
+        unit = unit * 16 + d;
+    }
+    return unit;
+}
+
 // Where the last part of path (the file's own name) begins.
 size_t NameStart(const std::string& path) {
     const size_t sep = path.find_last_of("\\/:");
@@ -118,10 +172,44 @@ constexpr const char* kTemporaryMark = ".qbtmp-";
 
 }  // namespace
 
+std::string EscapedName(std::wstring_view name) {
+    std::string out;
+    if (Narrow(name, out))
+        return out;
+    out.clear();
+    std::string one;
+    for (const wchar_t unit : name) {
+        if (Narrow(std::wstring_view(&unit, 1), one)) {
+            out += one;
+        } else {
+            char escape[6];
+            std::snprintf(escape, sizeof escape, "?%04X", static_cast<unsigned>(unit) & 0xFFFFu);
+            out += escape;
+        }
+    }
+    return out;
+}
+
+std::wstring WidePath(std::string_view path) {
+    std::wstring out;
+    size_t plain = 0;
+    for (size_t i = 0; i < path.size(); ++i) {
+        const int unit = EscapeAt(path.substr(i));
+        if (unit < 0)
+            continue;
+        out += Widen(path.substr(plain, i - plain));
+        out += static_cast<wchar_t>(unit);
+        i += 4;
+        plain = i + 1;
+    }
+    out += Widen(path.substr(plain));
+    return out;
+}
+
 PathKind Win32FileSystem::Kind(const std::string& path) {
     if (path.empty())
         return PathKind::kMissing;
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    const DWORD attributes = ::GetFileAttributesW(WidePath(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return PathKind::kMissing;
     if (attributes & FILE_ATTRIBUTE_DIRECTORY)
@@ -135,7 +223,7 @@ PathKind Win32FileSystem::Kind(const std::string& path) {
 int64_t Win32FileSystem::FileSize(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (path.empty() || IsDevice(path) ||
-        !::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
+        !::GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data) ||
         (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)))
         return -1;
     return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
@@ -146,7 +234,7 @@ bool Win32FileSystem::ReadFile(const std::string& path, std::string& out) {
     if (path.empty() || IsDevice(path))
         return false;
     // Others may go on reading, writing and even replacing the file meanwhile.
-    Handle file(::CreateFileA(path.c_str(), GENERIC_READ,
+    Handle file(::CreateFileW(WidePath(path).c_str(), GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Valid())
@@ -252,12 +340,46 @@ std::unique_ptr<ReadableFile> Win32FileSystem::OpenForReading(const std::string&
     if (path.empty() || IsDevice(path))
         return nullptr;
     // Others may go on reading, writing and even replacing the file meanwhile.
-    auto file = std::make_unique<Win32ReadableFile>(::CreateFileA(
-        path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_RANDOM_ACCESS, nullptr));
+    auto file = std::make_unique<Win32ReadableFile>(
+        ::CreateFileW(WidePath(path).c_str(), GENERIC_READ,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_RANDOM_ACCESS, nullptr));
     if (!file->Valid())
         return nullptr;
     return file;
+}
+
+bool Win32FileSystem::ListFolder(const std::string& path, std::vector<FolderEntry>& out) {
+    out.clear();
+    if (path.empty() || IsDevice(path))
+        return false;
+    std::wstring pattern = WidePath(path);
+    if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L'/')
+        pattern += L'\\';
+    pattern += L'*';
+    WIN32_FIND_DATAW found;
+    HANDLE search = ::FindFirstFileW(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return ::GetLastError() == ERROR_FILE_NOT_FOUND && Kind(path) == PathKind::kFolder;
+    do {
+        const std::wstring_view name = found.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        FolderEntry entry;
+        entry.name = EscapedName(name);
+        const DWORD a = found.dwFileAttributes;
+        entry.link = (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        if (a & FILE_ATTRIBUTE_DIRECTORY)
+            entry.kind = PathKind::kFolder;
+        else if ((a & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DEVICE)) ||
+                 IsDevice(entry.name))
+            entry.kind = PathKind::kHiddenFile;
+        else
+            entry.kind = PathKind::kFile;
+        out.push_back(std::move(entry));
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+    return true;
 }
 
 }  // namespace qb::platform

@@ -58,6 +58,14 @@ class Win32Registry final : public Registry {
         return rc;
     }
 
+    long OpenKey(uint32_t root, const std::string& path, uint32_t access, Key& key) override {
+        HKEY opened = nullptr;
+        const LONG rc =
+            ::RegOpenKeyExA(RootKey(root), path.c_str(), 0, access | ViewFlag(root), &opened);
+        key = rc == ERROR_SUCCESS ? FromHkey(opened) : 0;
+        return rc;
+    }
+
     void CloseKey(Key key) override {
         if (key != 0)
             ::RegCloseKey(ToHkey(key));

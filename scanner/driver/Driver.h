@@ -77,15 +77,16 @@ bool SaveAddressDatabase();
 // The console line of a database save that failed.
 inline constexpr const char* kDatabaseNotSaved = "Unable to save the address database.";
 
-// conf\oesent and the database together (SentState.cpp). Saves the database
+// conf\oesent and the database together (SentState.cpp); name is the state
+// file under conf ("oesent", or another store's, with the same safeguards). Saves the database
 // and then writes sent to its file, through conf\oesent.pending so that a
 // kill at any moment leaves the next run counting each message once. False,
 // with conf\oesent untouched, when the database could not be saved; raises
 // the list's error when conf\oesent cannot be written.
-bool SaveSentStateWithDatabase(lists::FileList& sent);
+bool SaveSentStateWithDatabase(lists::FileList& sent, const std::string& name = "oesent");
 // Completes or drops the pending file of a killed run. Call while this copy
 // is the only one and before the database is opened.
-void ResolvePendingSentState();
+void ResolvePendingSentState(const std::string& name = "oesent");
 inline constexpr const char* kPendingSentStateDamaged =
     "conf\\oesent.pending could not be read; its Sent Items messages will be counted again.";
 inline constexpr const char* kPendingSentStateNotApplied = "Unable to update conf\\oesent.";
@@ -115,6 +116,9 @@ void ScanUncaughtSpam(std::string dbx_file);
 bool DomainListed(const std::string& address, lists::AddressList& list);
 std::string GetFolderFilename(std::string name);
 void GetBlockApproveFiles();
+// The scans of the Windows Live Mail and Windows Mail stores, after the
+// Outlook Express ones (MailScans.cpp).
+void ScanMailStores();
 
 // ---- Reporting -------------------------------------------------------------
 

@@ -13,6 +13,7 @@
 #include "scanner/config/RegOp.h"
 #include "scanner/driver/Driver.h"
 #include "scanner/driver/Guard.h"
+#include "scanner/driver/Harvest.h"
 #include "scanner/lists/AddressList.h"
 #include "scanner/lists/ScanPhase.h"
 #include "scanner/oe/OEIdentity.h"
@@ -170,16 +171,20 @@ bool Main() {
         return false;
     // With this copy the only one, temporary files of a killed run are
     // leftovers: nothing is writing them any more.
-    for (const char* file : {"approvedsenders", "blockedsenders", "oesas", "oesbs", "oesent",
-                             "oesent.pending", "scanphase"})
+    for (const char* file :
+         {"approvedsenders", "blockedsenders", "oesas", "oesbs", "oesent", "oesent.pending",
+          "scanphase", "wlmas", "wlmbs", "wlmsent", "wlmsent.pending", "wmailas", "wmailbs",
+          "wmailsent", "wmailsent.pending"})
         platform::Files().RemoveLeftoverTemporaries(ProgramFolder() + "\\conf\\" + file);
     platform::Reg().RemoveLeftovers();
     // A run killed while saving the Sent Items counts left its conf\oesent
-    // pending: settle it before the database is read.
-    ResolvePendingSentState();
+    // (or another store's) pending: settle it before the database is read.
+    for (const char* sent : {"oesent", "wlmsent", "wmailsent"})
+        ResolvePendingSentState(sent);
     // A run cut off in the middle of a list phase left its record: put the
     // phase's files back before any of them is read.
     RecoverListPhase();
+    FolderHarvest::StartRun();
     InstallReporting();
     if (ArgCount() > 0)
         ParseCommandLine();
@@ -235,6 +240,8 @@ bool Main() {
         ScanUncaughtSpam(gStoreRoot + gBlockFolder_Filename);
         if (Tracing())
             ConsoleLog("Processed block folder");
+
+        ScanMailStores();
 
         identity.reset();
         // The release writes a changed database but reports no failure: an

@@ -4,13 +4,16 @@
 #include <unordered_set>
 #include <vector>
 
+#include "common/CivilTime.h"
 #include "common/RunError.h"
 #include "common/Text.h"
 #include "platform/Clock.h"
+#include "platform/FileSystem.h"
 #include "platform/Platform.h"
 #include "scanner/config/Conf.h"
 #include "scanner/driver/Driver.h"
 #include "scanner/driver/Guard.h"
+#include "scanner/driver/Harvest.h"
 #include "scanner/lists/AddressList.h"
 #include "scanner/lists/FileList.h"
 #include "scanner/lists/NumericKey.h"
@@ -21,13 +24,6 @@
 namespace qb::driver {
 
 namespace {
-
-// A scan switch of the product's key: the scan runs when the value, trimmed
-// of blanks, is empty, or when it is exactly "1".
-bool ScanSwitchOn(const char* name) {
-    const std::string value = config::ToText(ProductValue(name));
-    return text::TrimBlanks(value).empty() || value == "1";
-}
 
 // Calls visit with each element of a field split at every ";": an empty
 // field gives no element; doubled or trailing separators give empty
@@ -48,21 +44,8 @@ void ForEachAddress(std::string_view field, Visit&& visit) {
     }
 }
 
-// Days since 1970-01-01 of a civil date (proleptic Gregorian).
-constexpr int64_t DaysFromCivil(int64_t y, int m, int d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const int64_t yoe = y - era * 400;
-    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
-// The clock hour of a date and time: hours since 1970 with minutes and
-// seconds dropped.
-int64_t HourNumber(int year, int month, int day, int hour) {
-    return DaysFromCivil(year, month, day) * 24 + hour;
-}
+using civil::DaysFromCivil;
+using civil::HourNumber;
 
 // The clock hour of a message date "yyyy-mm-dd hh:mm:ss"; a text that is no
 // valid date is a type mismatch, which ends the scan through its error path.
@@ -122,115 +105,195 @@ struct FolderScan {
     bool approve;
     const char* procedure;
     const char* stateFile;
-    std::unique_ptr<lists::AddressList>& target;
     const char* statusLine;
-    const char* registryValue;
     const char* failureLine;
 };
 
-// The folder harvest common to both scans. Counters are 32-bit, so folders
-// and state files of any size are harvested.
+// The state files of every store's harvest of a kind, this store's first.
+const std::vector<const char*>& StateFiles(bool approve) {
+    static const std::vector<const char*> kApprove = {"oesas", "wlmas", "wmailas"};
+    static const std::vector<const char*> kBlock = {"oesbs", "wlmbs", "wmailbs"};
+    return approve ? kApprove : kBlock;
+}
+
+// The run's distinct addresses of each kind, over every store.
+lists::SortedList<int>& RunSet(bool approve) {
+    static lists::SortedList<int> sets[2];
+    return sets[approve ? 1 : 0];
+}
+
+// The folder harvest of the Outlook Express store. Counters are 32-bit, so
+// folders and state files of any size are harvested.
 void HarvestFolder(const FolderScan& scan, const std::string& dbx_file) {
     if (scan.approve && Tracing())
         ConsoleLog("ScanCaughtLegit : dbx_file = " + dbx_file);
     Guarded(scan.procedure, [&] {
         if (!scan.approve && Tracing())
             ConsoleLog("ScanUncaughtSpam : dbx_file = " + dbx_file);
-        lists::AddressList& target = Need(scan.target);
-        lists::AddressList& approved = Need(gApprovedSenders);
-        lists::AddressList& blocked = Need(gBlockedSenders);
-        config::Conf& conf = Need(gConf);
+        Need(gApprovedSenders);
+        Need(gBlockedSenders);
+        Need(gConf);
         oe::CDbx dbx;
         if (!OpenOrReport(dbx, dbx_file, scan.failureLine))
             return;
-        lists::SortedList<int> scanSet;
-        scanSet.SetSortMode(1);
-        lists::AddressList state;
-        state.SetFileLocation(ProgramFolder() + "\\conf\\" + scan.stateFile);
-        state.Load();
-        // A target list or state file that could not be read is never
-        // written; changing the other one alone would break their pairing,
-        // so the scan then changes neither (the load said so on the console).
-        const bool listsKept =
-            !state.Unreadable() && !target.Unreadable() && lists::ScanPhase::ListsWritable();
-        // Every change below is written at once; the phase's record keeps
-        // both files recoverable as a pair until the closing saves are done.
-        lists::ScanPhase phase(PhaseRecordPath(),
-                               scan.approve ? "approve folder scan" : "block folder scan",
-                               {&target, &state});
+        FolderHarvest harvest(scan.approve, scan.stateFile,
+                              scan.approve ? "approve folder scan" : "block folder scan");
         if (!scan.approve && Tracing()) {
             ConsoleLog("dbx.EMails.Count = " + std::to_string(dbx.EMails().Count()));
         }
-
         int32_t emailIndex = 0;
         for (const auto& email : dbx.EMails()) {
             ++emailIndex;
             if (!scan.approve && Tracing()) {
                 ConsoleLog("email_index: " + std::to_string(emailIndex));
             }
-            ForEachAddress(email->SenderEMailView(), [&](std::string_view element) {
-                const std::string a = FormatEmail(element);
-                if (!scan.approve && scanSet.Exists(a))
-                    return;
-                if (!scan.approve)
-                    scanSet.Add(a, 0);
-                const bool listed = approved.Exists(a) || blocked.Exists(a) ||
-                                    DomainListed(a, blocked) || DomainListed(a, approved);
-                // State file first: a run killed between the two writes
-                // leaves an address the state file owes but the list lacks,
-                // which the next run adds again, never a list entry that no
-                // state file accounts for.
-                if (!listed && listsKept) {
-                    if (!state.Exists(a))
-                        state.Add(a);
-                    target.Add(a);
-                }
-                if (scan.approve) {
-                    if (!scanSet.Exists(a))
-                        scanSet.Add(a, 0);
-                    if (AddrLib().getSpamAddrTo(gAddrHandle, a) == 0) {
-                        AddrLib().addSpamAddrTo(gAddrHandle, a, 1);
-                    }
-                }
-            });
+            ForEachAddress(email->SenderEMailView(),
+                           [&](std::string_view element) { harvest.Address(element); });
         }
-
         if (!scan.approve && Tracing()) {
             ConsoleLog("Remove emails that have been removed from uncaught folder since last scan");
         }
-        const std::optional<std::string> keep = conf.GetValue("oe_save_scanned_addresses");
-        if (!(keep && *keep == "yes") && listsKept) {
-            const std::vector<std::string> owed = state.Items();
-            for (const std::string& address : owed) {
-                if (scanSet.Exists(address))
-                    continue;
-                // List first, state file after it, for the same reason.
-                if (target.Exists(address))
-                    target.Remove(address);
-                if (state.Exists(address))
-                    state.Remove(address);
-            }
-        }
-
-        if (!scan.approve && Tracing())
-            ConsoleLog("Create new oe_block file from current_scan");
-        StatusMessage(scan.statusLine + std::to_string(scanSet.Count()));
-        SetProductValue(scan.registryValue, config::RegValue(scanSet.Count()));
-
-        if (!listsKept)
-            return;
-        if (scan.approve) {
-            state.Save();
-            target.Save();
-        } else {
-            target.Save();
-            state.Save();
-        }
-        phase.Finish();
+        harvest.Finish(scan.statusLine);
     });
 }
 
 }  // namespace
+
+bool ScanSwitchOn(const char* name) {
+    // The scan runs when the value, trimmed of blanks, is empty, or when it
+    // is exactly "1".
+    const std::string value = config::ToText(ProductValue(name));
+    return text::TrimBlanks(value).empty() || value == "1";
+}
+
+int64_t NowHour() {
+    const platform::LocalTime now = platform::Time().Now();
+    return HourNumber(now.year, now.month, now.day, now.hour);
+}
+
+void CountInboxSender(std::string_view element) {
+    const std::string a = FormatEmail(element);
+    if (AddrLib().getSpamAddrFrom(gAddrHandle, a) == 0) {
+        AddrLib().addSpamAddrFrom(gAddrHandle, a, 1);
+    }
+}
+
+void CountSentRecipient(std::string_view element) {
+    AddrLib().addSpamAddrTo(gAddrHandle, FormatEmail(element), 1);
+}
+
+FolderHarvest::FolderHarvest(bool approve, const char* stateFile, const std::string& phaseName)
+    : approve_(approve),
+      stateFile_(stateFile),
+      target_(Need(approve ? gApprovedSenders : gBlockedSenders)) {
+    Need(gApprovedSenders);
+    Need(gBlockedSenders);
+    Need(gConf);
+    scanSet_.SetSortMode(1);
+    state_.SetFileLocation(ProgramFolder() + "\\conf\\" + stateFile_);
+    state_.Load();
+    // A target list or state file that could not be read is never
+    // written; changing the other one alone would break their pairing,
+    // so the scan then changes neither (the load said so on the console).
+    listsKept_ = !state_.Unreadable() && !target_.Unreadable() && lists::ScanPhase::ListsWritable();
+    // Every change is written at once; the phase's record keeps both files
+    // recoverable as a pair until the closing saves are done.
+    phase_.emplace(PhaseRecordPath(), phaseName,
+                   std::vector<lists::AddressList*>{&target_, &state_});
+}
+
+void FolderHarvest::StartRun() {
+    for (const bool approve : {false, true}) {
+        RunSet(approve) = lists::SortedList<int>();
+        RunSet(approve).SetSortMode(1);
+    }
+}
+
+bool FolderHarvest::OwedElsewhere(const std::string& address) {
+    if (!othersLoaded_) {
+        othersLoaded_ = true;
+        for (const char* name : StateFiles(approve_)) {
+            if (name == stateFile_ ||
+                !platform::IsOrdinaryFile(platform::Files(), ProgramFolder() + "\\conf\\" + name))
+                continue;
+            auto other = std::make_unique<lists::AddressList>();
+            other->SetFileLocation(ProgramFolder() + "\\conf\\" + name);
+            other->Load();
+            others_.push_back(std::move(other));
+        }
+    }
+    for (const auto& other : others_) {
+        if (other->Exists(address))
+            return true;
+    }
+    return false;
+}
+
+void FolderHarvest::Address(std::string_view element) {
+    lists::AddressList& approved = *gApprovedSenders;
+    lists::AddressList& blocked = *gBlockedSenders;
+    const std::string a = FormatEmail(element);
+    if (!approve_ && scanSet_.Exists(a))
+        return;
+    if (!approve_)
+        scanSet_.Add(a, 0);
+    const bool listed = approved.Exists(a) || blocked.Exists(a) || DomainListed(a, blocked) ||
+                        DomainListed(a, approved);
+    // State file first: a run killed between the two writes leaves an
+    // address the state file owes but the list lacks, which the next run
+    // adds again, never a list entry that no state file accounts for.
+    if (!listed && listsKept_) {
+        if (!state_.Exists(a))
+            state_.Add(a);
+        target_.Add(a);
+    } else if (listed && listsKept_ && target_.Exists(a) && !state_.Exists(a) && OwedElsewhere(a)) {
+        // Another store's folder put it on the list: this store's folder
+        // owes it too, so it stays while either folder holds it.
+        state_.Add(a);
+    }
+    if (approve_) {
+        if (!scanSet_.Exists(a))
+            scanSet_.Add(a, 0);
+        if (AddrLib().getSpamAddrTo(gAddrHandle, a) == 0) {
+            AddrLib().addSpamAddrTo(gAddrHandle, a, 1);
+        }
+    }
+    if (!RunSet(approve_).Exists(a))
+        RunSet(approve_).Add(a, 0);
+}
+
+void FolderHarvest::Finish(const std::string& statusLine, bool removeGone) {
+    const std::optional<std::string> keep = gConf->GetValue("oe_save_scanned_addresses");
+    if (!(keep && *keep == "yes") && listsKept_ && removeGone) {
+        const std::vector<std::string> owed = state_.Items();
+        for (const std::string& address : owed) {
+            if (scanSet_.Exists(address))
+                continue;
+            // List first, state file after it, for the same reason.
+            if (target_.Exists(address) && !OwedElsewhere(address))
+                target_.Remove(address);
+            if (state_.Exists(address))
+                state_.Remove(address);
+        }
+    }
+
+    if (!approve_ && Tracing())
+        ConsoleLog("Create new oe_block file from current_scan");
+    StatusMessage(statusLine + std::to_string(scanSet_.Count()));
+    SetProductValue(approve_ ? "oe_scan_approve" : "oe_scan_block",
+                    config::RegValue(RunSet(approve_).Count()));
+
+    if (!listsKept_)
+        return;
+    if (approve_) {
+        state_.Save();
+        target_.Save();
+    } else {
+        target_.Save();
+        state_.Save();
+    }
+    phase_->Finish();
+}
 
 void PreviousFrom(std::string dbx_file) {
     Guarded("PreviousFrom", [&] {
@@ -241,17 +304,11 @@ void PreviousFrom(std::string dbx_file) {
             ConsoleLog("PreviousFrom : dbx_file = " + dbx_file);
         if (!OpenOrReport(dbx, dbx_file, "Unable to open Inbox"))
             return;
-        const platform::LocalTime now = platform::Time().Now();
-        const int64_t nowHour = HourNumber(now.year, now.month, now.day, now.hour);
+        const int64_t nowHour = NowHour();
         for (const auto& email : dbx.EMails()) {
             if (nowHour - MessageHour(email) <= 24)
                 continue;
-            ForEachAddress(email->SenderEMailView(), [&](std::string_view element) {
-                const std::string a = FormatEmail(element);
-                if (AddrLib().getSpamAddrFrom(gAddrHandle, a) == 0) {
-                    AddrLib().addSpamAddrFrom(gAddrHandle, a, 1);
-                }
-            });
+            ForEachAddress(email->SenderEMailView(), CountInboxSender);
         }
     });
 }
@@ -273,9 +330,7 @@ void ScanNewSentEmails(std::string dbx_file) {
         if (sent.Unreadable())
             return;
         const auto count = [&](const oe::EMailView& email) {
-            ForEachAddress(email.RecipientEMailView(), [&](std::string_view element) {
-                AddrLib().addSpamAddrTo(gAddrHandle, FormatEmail(element), 1);
-            });
+            ForEachAddress(email.RecipientEMailView(), CountSentRecipient);
         };
         if (HoldsEqualNumbers(sent)) {
             // Entries for one number (a hand-edited file) keep the order in
@@ -315,15 +370,14 @@ void ScanNewSentEmails(std::string dbx_file) {
 }
 
 void ScanCaughtLegit(std::string dbx_file) {
-    HarvestFolder(
-        {true, "ScanCaughtLegit", "oesas", gApprovedSenders,
-         "Approved addresses added : ", "oe_scan_approve", "Unable to open approve folder."},
-        dbx_file);
+    HarvestFolder({true, "ScanCaughtLegit", "oesas",
+                   "Approved addresses added : ", "Unable to open approve folder."},
+                  dbx_file);
 }
 
 void ScanUncaughtSpam(std::string dbx_file) {
-    HarvestFolder({false, "ScanUncaughtSpam", "oesbs", gBlockedSenders,
-                   "Blocked addresses added : ", "oe_scan_block", "Unable to open block folder."},
+    HarvestFolder({false, "ScanUncaughtSpam", "oesbs",
+                   "Blocked addresses added : ", "Unable to open block folder."},
                   dbx_file);
 }
 

@@ -30,9 +30,11 @@ namespace qb::driver {
 
 namespace {
 
-constexpr const char* kMagic = "oesent.pending 1";
+std::string Magic(const std::string& name) {
+    return name + ".pending 1";
+}
 
-std::string ConfPath(const char* name) {
+std::string ConfPath(const std::string& name) {
     return ProgramFolder() + "\\conf\\" + name;
 }
 
@@ -70,12 +72,13 @@ struct Pending {
 
 // Parses a pending file; false when it is damaged in any way (a wrong
 // header, a content whose size or hash differs from the recorded one).
-bool Parse(std::string_view text, Pending& out) {
+bool Parse(const std::string& name, std::string_view text, Pending& out) {
     std::string_view magic, database, content;
     if (!TakeLine(text, magic) || !TakeLine(text, database) || !TakeLine(text, content))
         return false;
-    constexpr std::string_view kDatabase = "database ", kContent = "oesent ";
-    if (magic != kMagic || database.substr(0, kDatabase.size()) != kDatabase ||
+    constexpr std::string_view kDatabase = "database ";
+    const std::string kContent = name + " ";
+    if (magic != Magic(name) || database.substr(0, kDatabase.size()) != kDatabase ||
         content.substr(0, kContent.size()) != kContent)
         return false;
     database.remove_prefix(kDatabase.size());
@@ -89,16 +92,16 @@ bool Parse(std::string_view text, Pending& out) {
 
 // Removes the pending file. One that cannot be deleted is emptied, which
 // reads as nothing pending, so it cannot be applied a second time later.
-void DropPending() {
-    const std::string path = ConfPath("oesent.pending");
+void DropPending(const std::string& name) {
+    const std::string path = ConfPath(name + ".pending");
     if (!platform::Files().DeleteFile(path) && platform::Files().FileSize(path) > 0)
         platform::Files().ReplaceFile(path, "", platform::Durability::kSynced);
 }
 
 }  // namespace
 
-void ResolvePendingSentState() {
-    const std::string path = ConfPath("oesent.pending");
+void ResolvePendingSentState(const std::string& name) {
+    const std::string path = ConfPath(name + ".pending");
     if (platform::Files().Kind(path) == platform::PathKind::kMissing)
         return;
     std::string text;
@@ -106,28 +109,29 @@ void ResolvePendingSentState() {
     Pending pending;
     if (read && text.empty()) {
         // Emptied by a run that could not delete it: nothing pending.
-    } else if (!read || !Parse(text, pending)) {
+    } else if (!read || !Parse(name, text, pending)) {
         // Without its content nothing can be completed; the messages it
         // held are counted again rather than lost. (So too, below, when the
         // database file cannot be read now: no save can be told.)
-        ConsoleLog(kPendingSentStateDamaged);
+        ConsoleLog("conf\\" + name +
+                   ".pending could not be read; its Sent Items messages will be counted again.");
     } else if (const std::string now = DatabaseFingerprint();
                !now.empty() && now != pending.database) {
         // The save took place: the counts are in the database, so
         // conf\oesent must record their messages. An existing conf\oesent
         // that cannot be read is not replaced (the scan then leaves it too).
-        const std::string sent = ConfPath("oesent");
+        const std::string sent = ConfPath(name);
         std::string old;
         const bool readable = platform::Files().Kind(sent) == platform::PathKind::kMissing ||
                               platform::Files().ReadFile(sent, old);
         if (readable &&
             !platform::Files().ReplaceFile(sent, pending.content, platform::Durability::kSynced))
-            ConsoleLog(kPendingSentStateNotApplied);
+            ConsoleLog("Unable to update conf\\" + name + ".");
     }
-    DropPending();
+    DropPending(name);
 }
 
-bool SaveSentStateWithDatabase(lists::FileList& sent) {
+bool SaveSentStateWithDatabase(lists::FileList& sent, const std::string& name) {
     // Nothing counted since the last save: the counts conf\oesent claims are
     // already on disk, and no window needs closing.
     if (!AddrLib().Unsaved()) {
@@ -136,23 +140,23 @@ bool SaveSentStateWithDatabase(lists::FileList& sent) {
     }
     const std::string content = sent.Content();
     const std::string database = DatabaseFingerprint();
-    const std::string pendingPath = ConfPath("oesent.pending");
+    const std::string pendingPath = ConfPath(name + ".pending");
     // Without a fingerprint or a pending file the old order stays: database
     // first, then conf\oesent (a kill between the two counts once more).
     const bool pending =
         !database.empty() &&
         platform::Files().ReplaceFile(pendingPath,
-                                      std::string(kMagic) + "\r\ndatabase " + database +
-                                          "\r\noesent " + Fingerprint(content) + "\r\n" + content,
+                                      Magic(name) + "\r\ndatabase " + database + "\r\n" + name +
+                                          " " + Fingerprint(content) + "\r\n" + content,
                                       platform::Durability::kSynced);
     if (!SaveAddressDatabase()) {
         if (pending)
-            DropPending();
+            DropPending(name);
         return false;
     }
     sent.Save();
     if (pending)
-        DropPending();
+        DropPending(name);
     return true;
 }
 

@@ -50,6 +50,19 @@ constexpr StoreShape kSmall{
 constexpr StoreShape kNoNewMail{
     .inbox = 12, .inboxStep = 0, .sentBase = 6, .sentStep = 0, .window = 4, .shift = 2};
 
+// The small store with a small Windows Live Mail store beside it, whose
+// approve and block windows half overlap the Outlook Express ones.
+constexpr StoreShape kSmallWithMailStore{.inbox = 12,
+                                         .inboxStep = 2,
+                                         .sentBase = 6,
+                                         .sentStep = 3,
+                                         .window = 4,
+                                         .shift = 2,
+                                         .mailStore = true,
+                                         .mailInbox = 3,
+                                         .mailSentBase = 2,
+                                         .mailSentStep = 1};
+
 const Row kRows[] = {
     {"ImportAndHarvest", "blocked-list import, approve and block harvest", false, 0, kSmall},
     {"FirstRun", "first run: Inbox, Sent Items with the pending file, harvest", true, 0, kSmall},
@@ -58,6 +71,9 @@ const Row kRows[] = {
     {"SecondRunNoNewMail",
      "second run: no new mail, Sent Items without the pending file, harvest with removals", true, 1,
      kNoNewMail},
+    {"MailStore",
+     "second run beside a Windows Live Mail store: both stores' Inbox, Sent Items and harvests",
+     true, 1, kSmallWithMailStore},
 };
 
 // The files that hold old or whole new content at every moment.
@@ -65,6 +81,7 @@ const std::vector<std::string>& CheckedFiles() {
     static const std::vector<std::string> files = [] {
         std::vector<std::string> f = faults::ProductFiles();
         f.push_back("conf/oesent.pending");
+        f.push_back("conf/wlmsent.pending");
         f.push_back("registry.reg");
         return f;
     }();
@@ -81,16 +98,21 @@ bool Ignored(const std::string& name) {
            name.starts_with("store/");
 }
 
-// Harvested entries of a list missing from its state file, and the other way round.
-long Unpaired(const Snapshot& s, const char* list, const char* state, const char* harvested) {
+// Harvested entries of a list that no store's state file holds, and state
+// entries missing from the list.
+long Unpaired(const Snapshot& s, const char* list, const char* state, const char* mailState,
+              const char* harvested) {
     const std::regex pattern(harvested);
     const faults::List a = faults::ParseList(s.files.at(list));
     const faults::List b = faults::ParseList(s.files.at(state));
+    const faults::List c = faults::ParseList(s.files.at(mailState));
     long n = 0;
     for (const std::string& e : a.entries)
-        n += std::regex_match(e, pattern) && !b.entries.count(e);
-    for (const std::string& e : b.entries)
-        n += std::regex_match(e, pattern) && !a.entries.count(e);
+        n += std::regex_match(e, pattern) && !b.entries.count(e) && !c.entries.count(e);
+    for (const faults::List* owed : {&b, &c}) {
+        for (const std::string& e : owed->entries)
+            n += std::regex_match(e, pattern) && !a.entries.count(e);
+    }
     return n;
 }
 
@@ -109,9 +131,10 @@ void Classify(const Snapshot& now, const Snapshot& ref, const std::set<std::stri
     }
     const long twice = compared.Count(faults::kCountedTwice);
     const long unpaired =
-        Unpaired(now, "conf/approvedsenders", "conf/oesas", "a[0-9]+@ok\\.example") +
-        Unpaired(now, "conf/blockedsenders", "conf/oesbs", "b[0-9]+@spam\\.example") +
-        (now.files.at("conf/oesent") != ref.files.at("conf/oesent"));
+        Unpaired(now, "conf/approvedsenders", "conf/oesas", "conf/wlmas", "a[0-9]+@ok\\.example") +
+        Unpaired(now, "conf/blockedsenders", "conf/oesbs", "conf/wlmbs", "b[0-9]+@spam\\.example") +
+        (now.files.at("conf/oesent") != ref.files.at("conf/oesent")) +
+        (now.files.at("conf/wlmsent") != ref.files.at("conf/wlmsent"));
     found.Add(kLost, lost > 0, label + ": " + std::to_string(lost) + " entries or counts");
     found.Add(kTwice, twice > 0, label + ": " + std::to_string(twice) + " counts");
     found.Add(kUnpaired, unpaired > 0, label + ": " + std::to_string(unpaired) + " entries");
@@ -266,7 +289,7 @@ class CrashStates : public testing::TestWithParam<std::tuple<Row, Mode>> {};
 TEST_P(CrashStates, EveryStateRecoversToTheUninterruptedRun) {
     const auto& [row, mode] = GetParam();
     Scenario s;
-    faults::SetUpProgram(s);
+    faults::SetUpProgram(s, row.shape);
     if (!row.scanMail) {
         s.ProductValue("OEScanInbox", "\"0\"");
         s.ProductValue("OEScanSent", "\"0\"");

@@ -150,36 +150,6 @@ TEST(CrashSafety, BadLineInSentItemsStateCostsThatLineOnly) {
     EXPECT_EQ(s.File("oesent"), "10\r\n20\r\n30\r\n");
 }
 
-// Runs the program as an ordinary user when the tests run as root, who
-// reads every file whatever its mode. The program folder is handed to that
-// user first.
-class AsOrdinaryUser {
-  public:
-    static constexpr uid_t kNobody = 65534;
-
-    explicit AsOrdinaryUser(Scenario& s) : root_(::geteuid() == 0) {
-        if (!root_)
-            return;
-        const std::string dir = s.Program().Dir().Path();
-        ::chown(dir.c_str(), kNobody, kNobody);
-        for (const auto& e : fs::recursive_directory_iterator(dir))
-            ::lchown(e.path().c_str(), kNobody, kNobody);
-    }
-
-    // Runs in the child before the program starts.
-    std::function<void()> Drop() const {
-        if (!root_)
-            return {};
-        return [] {
-            if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
-                ::_exit(125);
-        };
-    }
-
-  private:
-    bool root_;
-};
-
 TEST(CrashSafety, ListFilesThatCannotBeReadAreNeverReplaced) {
     Scenario s;
     s.StandardFolders();

@@ -3,8 +3,13 @@
 // switches), and a mail store written by the .dbx writer.
 #pragma once
 
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <time.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
 
 #include <map>
 #include <sstream>
@@ -44,6 +49,22 @@ inline dbx_::Message To(uint32_t id, const std::string& recipients) {
     m.date = HoursAgo(1);
     m.recipientEMail = recipients;
     return m;
+}
+
+// An .eml message from sender to recipients, dated some hours ago (UTC),
+// with a Message-ID when id is given.
+inline std::string Eml(const std::string& from, const std::string& to, int hoursAgo = 72,
+                       const std::string& id = "") {
+    const time_t t = ::time(nullptr) - static_cast<time_t>(hoursAgo) * 3600;
+    struct tm tm;
+    ::gmtime_r(&t, &tm);
+    char date[64];
+    ::strftime(date, sizeof date, "%a, %d %b %Y %H:%M:%S +0000", &tm);
+    std::string m = "Received: from mx by host; " + std::string(date) + "\r\nFrom: " + from +
+                    "\r\nTo: " + to + "\r\nSubject: hello\r\nDate: " + date + "\r\n";
+    if (!id.empty())
+        m += "Message-ID: " + id + "\r\n";
+    return m + "\r\nFrom: body@example.com\r\n";
 }
 
 struct Record {
@@ -92,6 +113,15 @@ class Scenario {
         program_.Write("store/" + file, dbx_::MessageFile(messages));
     }
     void OEBlocked(std::vector<std::string> entries) { oeBlocked_ = std::move(entries); }
+    // The store root of Windows Live Mail ("Windows Live Mail") or Windows
+    // Mail ("Windows Mail") in the registry: the folder dir of the program
+    // folder. Returns its path.
+    std::string MailStore(const std::string& program, const std::string& dir) {
+        mailStores_[program] = program_ / dir;
+        return program_ / dir;
+    }
+    // A file under the program folder (a message of a mail store).
+    void Put(const std::string& path, const std::string& content) { program_.Write(path, content); }
     void ProductValue(const std::string& name, const std::string& regText) {
         productValues_[name] = regText;
     }
@@ -166,6 +196,10 @@ class Scenario {
                    "\\Software\\Microsoft\\Outlook Express\\5.0\\Block Senders\\Mail\\Criteria\\" +
                    std::to_string(i) + "]\r\n\"Value\"=\"" + oeBlocked_[i] + "\"\r\n\r\n";
         }
+        for (const auto& [program, root] : mailStores_) {
+            reg += "[HKEY_CURRENT_USER\\Software\\Microsoft\\" + program +
+                   "]\r\n\"Store Root\"=\"" + root + "\"\r\n\r\n";
+        }
         reg += "[HKEY_LOCAL_MACHINE\\Software\\Ferrowin Tessaly Desktop Client]\r\n";
         for (const auto& [name, value] : productValues_) {
             reg += "\"" + name + "\"=" + value + "\r\n";
@@ -177,6 +211,37 @@ class Scenario {
     ProgramFolder program_;
     std::vector<std::string> oeBlocked_;
     std::map<std::string, std::string> productValues_;
+    std::map<std::string, std::string> mailStores_;
+};
+
+// Runs the program as an ordinary user when the tests run as root, who
+// reads every file whatever its mode. The program folder is handed to that
+// user first.
+class AsOrdinaryUser {
+  public:
+    static constexpr uid_t kNobody = 65534;
+
+    explicit AsOrdinaryUser(Scenario& s) : root_(::geteuid() == 0) {
+        if (!root_)
+            return;
+        const std::string dir = s.Program().Dir().Path();
+        ::chown(dir.c_str(), kNobody, kNobody);
+        for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
+            ::lchown(e.path().c_str(), kNobody, kNobody);
+    }
+
+    // Runs in the child before the program starts.
+    std::function<void()> Drop() const {
+        if (!root_)
+            return {};
+        return [] {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
+                ::_exit(125);
+        };
+    }
+
+  private:
+    bool root_;
 };
 
 }  // namespace qb::test

@@ -46,8 +46,13 @@ inline long EnvNumber(const char* name, long fallback) {
 // window that slides on by shift, so each run adds shift addresses to each
 // list and removes shift. The default shape is the fault campaigns'; the
 // crash-state test takes a small one (each of its states costs a run).
+// With mailStore, a Windows Live Mail store (store/wlm) lies beside the
+// Outlook Express store, made the same way and smaller, its windows half
+// overlapping the Outlook Express ones (addresses both stores' folders owe).
 struct StoreShape {
     int inbox = 1200, inboxStep = 10, sentBase = 600, sentStep = 30, window = 80, shift = 12;
+    bool mailStore = false;
+    int mailInbox = 60, mailSentBase = 40, mailSentStep = 4;
 };
 inline constexpr int kRecipients = 400;
 
@@ -56,8 +61,10 @@ inline std::vector<std::string> Recipients(uint32_t id) {
             "r" + std::to_string((id * 7 + 3) % kRecipients) + "@to.example"};
 }
 
-inline void SetUpProgram(Scenario& s) {
+inline void SetUpProgram(Scenario& s, const StoreShape& shape = {}) {
     s.StandardFolders();  // Inbox, Sent Items, Good Mail, Junk Found
+    if (shape.mailStore)
+        s.MailStore("Windows Live Mail", "store/wlm");
     s.Conf("oe_block_folder=Junk Found\r\noe_approve_folder=Good Mail\r\n");
     s.ListFile("approvedsenders", "typed@user.example\r\n");
     s.ListFile("blockedsenders", "typed@block.example\r\n");
@@ -85,14 +92,36 @@ inline void WriteGeneration(Scenario& s, int generation, const StoreShape& shape
     s.Messages("Sent Items.dbx", sent);
     s.Messages("Good Mail.dbx", good);
     s.Messages("Junk Found.dbx", junk);
+    if (!shape.mailStore)
+        return;
+
+    const std::string wlm = "store/wlm/";
+    std::filesystem::remove_all(s.Program() / wlm);
+    for (int k = 0; k < shape.mailInbox + generation; ++k)
+        s.Put(wlm + "Mail (jo)/Inbox/" + std::to_string(k) + ".eml",
+              Eml("w" + std::to_string(k) + "@in.example", "jo@home.example"));
+    for (int m = 1; m <= shape.mailSentBase + generation * shape.mailSentStep; ++m) {
+        const auto r = Recipients(m);
+        s.Put(wlm + "Mail (jo)/Sent Items/" + std::to_string(m) + ".eml",
+              Eml("jo@home.example", r[0] + ", " + r[1], 1,
+                  "<" + std::to_string(m) + "@wlm.example>"));
+    }
+    const int first = generation * shape.shift + shape.window / 2;
+    for (int k = first; k < first + shape.window; ++k) {
+        s.Put(wlm + "Storage Folders/Good Mail/" + std::to_string(k) + ".eml",
+              Eml("a" + std::to_string(k) + "@ok.example", "jo@home.example"));
+        s.Put(wlm + "Storage Folders/Junk Found/" + std::to_string(k) + ".eml",
+              Eml("b" + std::to_string(k) + "@spam.example", "jo@home.example"));
+    }
 }
 
 // ---- product files ----
 
 inline const std::vector<std::string>& ProductFiles() {
-    static const std::vector<std::string> files = {"conf/approvedsenders", "conf/blockedsenders",
-                                                   "conf/oesas",           "conf/oesbs",
-                                                   "conf/oesent",          "conf/quellboxaddr.bin"};
+    static const std::vector<std::string> files = {
+        "conf/approvedsenders", "conf/blockedsenders", "conf/oesas",
+        "conf/oesbs",           "conf/oesent",         "conf/wlmas",
+        "conf/wlmbs",           "conf/wlmsent",        "conf/quellboxaddr.bin"};
     return files;
 }
 inline constexpr const char* kMissing = "<missing>";
@@ -188,6 +217,23 @@ inline SentState ParseSent(const std::string& text) {
         last = id;
         if (number)
             s.ids.insert(static_cast<uint32_t>(id));
+    }
+    return s;
+}
+
+// conf\wlmsent: the Message-IDs "<m@wlm.example>" of the counted messages,
+// in the list's text order; ids holds their numbers m.
+inline SentState ParseWlmSent(const std::string& text) {
+    static const std::regex key("<([0-9]{1,6})@wlm\\.example>");
+    SentState s;
+    Lines lines = SplitLines(text);
+    s.whole = lines.whole;
+    for (const std::string& l : lines.lines) {
+        std::smatch m;
+        const bool ok = std::regex_match(l, m, key);
+        s.whole = s.whole && ok;
+        if (ok)
+            s.ids.insert(static_cast<uint32_t>(std::stoul(m[1].str())));
     }
     return s;
 }
@@ -349,8 +395,8 @@ class Campaign {
 // run, ref the state an uninterrupted run leaves.
 inline void CheckAfterFault(const Snapshot& pre, const Snapshot& now, const Snapshot& ref,
                             const std::string& label, Findings& found) {
-    for (const char* list :
-         {"conf/approvedsenders", "conf/blockedsenders", "conf/oesas", "conf/oesbs"}) {
+    for (const char* list : {"conf/approvedsenders", "conf/blockedsenders", "conf/oesas",
+                             "conf/oesbs", "conf/wlmas", "conf/wlmbs"}) {
         const std::string& text = now.files.at(list);
         const bool lost = text == kMissing && pre.files.at(list) != kMissing;
         found.Add("torn or lost product file", !ParseList(text).whole || lost, label + ": " + list);
@@ -361,19 +407,22 @@ inline void CheckAfterFault(const Snapshot& pre, const Snapshot& now, const Snap
               label + ": approvedsenders");
     found.Add("user entry lost from a list", !blocked.entries.count("typed@block.example"),
               label + ": blockedsenders");
-    const auto unpaired = [](const List& target, const List& state, const char* harvested) {
+    // A harvested entry must be owed by one store's state file at least.
+    const auto unpaired = [&](const List& target, const char* oe, const char* wlm,
+                              const char* harvested) {
         const std::regex pattern(harvested);
+        const List a = ParseList(now.files.at(oe)), b = ParseList(now.files.at(wlm));
         long n = 0;
         for (const std::string& e : target.entries)
-            n += std::regex_match(e, pattern) && !state.entries.count(e);
+            n += std::regex_match(e, pattern) && !a.entries.count(e) && !b.entries.count(e);
         return n;
     };
     found.Add("harvested list entry without its state entry",
-              unpaired(approved, ParseList(now.files.at("conf/oesas")), "a[0-9]+@ok\\.example"),
-              label + ": approvedsenders/oesas");
+              unpaired(approved, "conf/oesas", "conf/wlmas", "a[0-9]+@ok\\.example"),
+              label + ": approvedsenders/oesas/wlmas");
     found.Add("harvested list entry without its state entry",
-              unpaired(blocked, ParseList(now.files.at("conf/oesbs")), "b[0-9]+@spam\\.example"),
-              label + ": blockedsenders/oesbs");
+              unpaired(blocked, "conf/oesbs", "conf/wlmbs", "b[0-9]+@spam\\.example"),
+              label + ": blockedsenders/oesbs/wlmbs");
 
     const SentState sentPre = ParseSent(pre.files.at("conf/oesent"));
     const SentState sentNow = ParseSent(now.files.at("conf/oesent"));
@@ -405,12 +454,22 @@ inline void CheckAfterFault(const Snapshot& pre, const Snapshot& now, const Snap
     }
     found.Add("torn or lost product file", !dbIntact, label + ": quellboxaddr.bin");
 
-    // Messages newly recorded in conf\oesent must have their to-counts on disk.
+    const SentState wlmPre = ParseWlmSent(pre.files.at("conf/wlmsent"));
+    const SentState wlmNow = ParseWlmSent(now.files.at("conf/wlmsent"));
+    bool wlmShrank = false;
+    for (uint32_t id : wlmPre.ids)
+        wlmShrank = wlmShrank || !wlmNow.ids.count(id);
+    found.Add("torn or lost product file", !wlmNow.whole || wlmShrank, label + ": wlmsent");
+
+    // Messages newly recorded in conf\oesent or conf\wlmsent must have their
+    // to-counts on disk.
     std::map<std::string, uint64_t> owed;
-    for (uint32_t id : sentNow.ids) {
-        if (!sentPre.ids.count(id)) {
-            for (const std::string& r : Recipients(id))
-                ++owed[r];
+    for (const auto& [was, is] : {std::pair{&sentPre, &sentNow}, std::pair{&wlmPre, &wlmNow}}) {
+        for (uint32_t id : is->ids) {
+            if (!was->ids.count(id)) {
+                for (const std::string& r : Recipients(id))
+                    ++owed[r];
+            }
         }
     }
     long missing = 0;

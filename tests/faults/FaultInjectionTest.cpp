@@ -28,20 +28,24 @@ int DevNull() {
     return ::open("/dev/null", O_WRONLY | O_CLOEXEC);
 }
 
+// The kill campaign's store: the default shape with a Windows Live Mail
+// store beside the Outlook Express one.
+constexpr StoreShape kWithMailStore{.mailStore = true};
+
 // A program folder and a reference folder set up alike, both past their
 // first generation.
 struct Pair {
     Scenario victim, reference;
     Pair() {
-        SetUpProgram(victim);
-        SetUpProgram(reference);
+        SetUpProgram(victim, kWithMailStore);
+        SetUpProgram(reference, kWithMailStore);
         victim.WriteRegistryNow();
         reference.WriteRegistryNow();
     }
     // Writes generation g into both stores.
     void Generation(int g) {
-        WriteGeneration(victim, g);
-        WriteGeneration(reference, g);
+        WriteGeneration(victim, g, kWithMailStore);
+        WriteGeneration(reference, g, kWithMailStore);
     }
     // Runs the reference uninterrupted; returns how long the run took.
     Clock::duration RunReference() {
@@ -75,6 +79,11 @@ TEST(FaultInjection, KilledRunsLoseNothingAndTheNextRunCatchesUp) {
         const std::set<std::string> namesBefore = Names(pair.victim.Program());
         const Clock::duration full = pair.RunReference();
         const Snapshot ref = Take(pair.reference.Program());
+        if (g == 1) {
+            // The mail store's harvests and Sent Items took part.
+            for (const char* f : {"conf/wlmas", "conf/wlmbs", "conf/wlmsent"})
+                ASSERT_FALSE(SplitLines(ref.files.at(f)).lines.empty()) << f;
+        }
 
         std::uniform_int_distribution<int64_t> at(
             0, std::chrono::duration_cast<std::chrono::microseconds>(full).count());
@@ -246,10 +255,10 @@ std::function<void()> MakeUnreadable(const ProgramFolder& p, const std::string& 
 TEST(FaultInjection, UnreadableProductFilesAreNeverReplaced) {
     Findings found("unreadable product files");
     const auto setUp = [](Scenario& s) {
-        SetUpProgram(s);
-        WriteGeneration(s, 1);
+        SetUpProgram(s, kWithMailStore);
+        WriteGeneration(s, 1, kWithMailStore);
         ASSERT_EQ(s.Run().exitCode, 0);
-        WriteGeneration(s, 2);  // a run that changes every product file
+        WriteGeneration(s, 2, kWithMailStore);  // a run that changes every product file
     };
     {
         // The same run with every file readable changes every file: the

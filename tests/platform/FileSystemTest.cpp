@@ -6,8 +6,10 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/FileSystem.h"
 #include "platform/Platform.h"
@@ -155,6 +157,41 @@ TEST(MemoryFileSystem, PositionedReadsOfAFileOthersChange) {
     EXPECT_EQ(file->ReadAt(0, buf, 4), -1) << "a file gone meanwhile fails the read";
     EXPECT_EQ(fs.OpenForReading("C:\\Store\\Inbox.dbx"), nullptr);
     EXPECT_EQ(fs.OpenForReading("C:\\Store"), nullptr);
+}
+
+// A folder listing: names without the folder part, the kind of each entry,
+// "." and ".." left out; a file or a missing path is no folder.
+void CheckListing(FileSystem& fs, const std::string& root,
+                  const std::function<void(const std::string&)>& put) {
+    put("a.eml");
+    put("sub/b.eml");
+    std::vector<FolderEntry> entries;
+    ASSERT_TRUE(fs.ListFolder(root, entries));
+    std::map<std::string, PathKind> kinds;
+    for (const FolderEntry& e : entries) {
+        kinds[e.name] = e.kind;
+        EXPECT_FALSE(e.link) << e.name;
+    }
+    EXPECT_EQ(kinds, (std::map<std::string, PathKind>{{"a.eml", PathKind::kFile},
+                                                      {"sub", PathKind::kFolder}}));
+    EXPECT_FALSE(fs.ListFolder(root + "\\a.eml", entries));
+    EXPECT_TRUE(entries.empty());
+    EXPECT_FALSE(fs.ListFolder(root + "\\missing", entries));
+    ASSERT_TRUE(fs.ListFolder(root + "\\sub", entries));
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].name, "b.eml");
+}
+
+TEST(FileSystem, ListsFolders) {
+    TempFolder dir;
+    CheckListing(DefaultFileSystem(), dir.WinPath(),
+                 [&](const std::string& name) { dir.Write(name, "x"); });
+}
+
+TEST(MemoryFileSystem, ListsFolders) {
+    MemoryFileSystem fs;
+    CheckListing(fs, "C:\\Store",
+                 [&](const std::string& name) { fs.PutFile("C:/Store/" + name, "x"); });
 }
 
 TEST(MemoryFileSystem, BehavesLikeTheRealOneForTheBasics) {

@@ -9,6 +9,8 @@
 #include <csignal>
 #include <filesystem>
 #include <iterator>
+#include <map>
+#include <vector>
 
 #include "platform/posix/PosixFileSystem.h"
 #include "tests/support/TempFolder.h"
@@ -138,6 +140,33 @@ TEST(PosixFileSystem, TemporaryOfAKilledReplaceIsRemovedByTheNextCleanUp) {
     EXPECT_EQ(EntriesIn(dir / "conf"), 6);
     EXPECT_EQ(dir.Read("conf/list"), "keep me");
     EXPECT_EQ(fs.RemoveLeftoverTemporaries(dir / "missing/list"), 0);
+}
+
+}  // namespace
+}  // namespace qb::platform
+
+namespace qb::platform {
+namespace {
+
+TEST(PosixFileSystem, ListingMarksLinksAndTheirTargetsKinds) {
+    test::TempFolder dir;
+    dir.Write("store/f.eml", "x");
+    dir.Write("store/.hidden", "x");
+    std::filesystem::create_directory_symlink(dir / "store", dir / "store/loop");
+    std::filesystem::create_symlink(dir / "store/f.eml", dir / "store/g.eml");
+    std::filesystem::create_symlink(dir / "nowhere", dir / "store/dangling");
+    PosixFileSystem fs;
+    std::vector<FolderEntry> entries;
+    ASSERT_TRUE(fs.ListFolder(dir / "store", entries));
+    std::map<std::string, std::pair<PathKind, bool>> seen;
+    for (const FolderEntry& e : entries)
+        seen[e.name] = {e.kind, e.link};
+    EXPECT_EQ(seen, (std::map<std::string, std::pair<PathKind, bool>>{
+                        {".hidden", {PathKind::kHiddenFile, false}},
+                        {"dangling", {PathKind::kMissing, true}},
+                        {"f.eml", {PathKind::kFile, false}},
+                        {"g.eml", {PathKind::kFile, true}},
+                        {"loop", {PathKind::kFolder, true}}}));
 }
 
 }  // namespace

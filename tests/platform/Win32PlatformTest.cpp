@@ -131,6 +131,40 @@ TEST(Win32FileSystem, AtomicOnlyReplaceAndLeftoverTemporaries) {
     EXPECT_EQ(fs.RemoveLeftoverTemporaries(dir.WinPath() + "\\missing\\list"), 0);
 }
 
+TEST(Win32FileSystem, NamesOutsideTheCodePageAreListedAndReadInTheirEscapedForm) {
+    TempFolder dir;
+    const std::string base = dir.WinPath();
+    const std::wstring folder = std::wstring(base.begin(), base.end()) + L"\\\x0410\x0440\x0445";
+    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+    HANDLE h = ::CreateFileW((folder + L"\\a.eml").c_str(), GENERIC_WRITE, 0, nullptr,
+                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    ::WriteFile(h, "From: x@y.z", 11, &written, nullptr);
+    ::CloseHandle(h);
+
+    Win32FileSystem fs;
+    std::vector<FolderEntry> entries;
+    ASSERT_TRUE(fs.ListFolder(base, entries));
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].name, "?0410?0440?0445");
+    EXPECT_EQ(entries[0].kind, PathKind::kFolder);
+    const std::string file = base + "\\" + entries[0].name + "\\a.eml";
+    EXPECT_EQ(fs.Kind(file), PathKind::kFile);
+    EXPECT_EQ(fs.FileSize(file), 11);
+    std::string content;
+    EXPECT_TRUE(fs.ReadFile(file, content));
+    EXPECT_EQ(content, "From: x@y.z");
+    EXPECT_NE(fs.OpenForReading(file), nullptr);
+
+    EXPECT_EQ(EscapedName(L"Inbox"), "Inbox");
+    EXPECT_EQ(EscapedName(L"a\x0410"
+                          L"b"),
+              "a?0410b");
+    EXPECT_EQ(WidePath("C:\\?0410x?04"), L"C:\\\x0410x?04") << "an incomplete escape stays";
+    EXPECT_EQ(WidePath("\\\\?\\C:\\x"), L"\\\\?\\C:\\x") << "the long-path prefix is no escape";
+}
+
 // Files past 2 and 4 GB, made sparse (the size set, nothing written but a
 // mark at the end): their size and positioned reads need 64-bit offsets in
 // either build. Reading such a file whole is refused where the process

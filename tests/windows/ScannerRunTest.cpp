@@ -107,6 +107,7 @@ class WindowsScannerRun : public ::testing::Test {
             }
         }
         ::SHDeleteKeyA(HKEY_CURRENT_USER, "Identities");
+        ::SHDeleteKeyA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows Live Mail");
     }
 
     std::string Store() const { return program.WinPath() + "\\store"; }
@@ -256,6 +257,53 @@ TEST_F(WindowsScannerRun, HarvestsEveryFolderIntoTheProductsFiles) {
     ASSERT_EQ(Run(), 0);
     EXPECT_EQ(File("quellboxaddr.bin"), before);
     EXPECT_EQ(File("oesent"), "10\r\n20\r\n30\r\n");
+}
+
+// A file written through the wide-character API, in folders made the same
+// way: names the code page cannot hold.
+void WriteWide(const std::wstring& path, const std::string& content) {
+    for (size_t sep = path.find(L'\\', 3); sep != std::wstring::npos;
+         sep = path.find(L'\\', sep + 1))
+        ::CreateDirectoryW(path.substr(0, sep).c_str(), nullptr);
+    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    ::WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+    ::CloseHandle(h);
+}
+
+std::string OldMessage(const std::string& from) {
+    return "From: " + from +
+           "\r\nTo: jo@home.example\r\nDate: Tue, 1 Jul 2003 10:00:00 +0000\r\n\r\n";
+}
+
+TEST_F(WindowsScannerRun, ScansAWindowsLiveMailStoreWhoseFolderNamesTheCodePageLacks) {
+    StandardStore();
+    program.Write("conf/quellbox.conf", "oe_block_folder=Junk Found\r\n");
+    const std::string wlm = program.WinPath() + "\\wlm";
+    const std::wstring root(wlm.begin(), wlm.end());
+    // "Почта (jo)" and "Архив": Cyrillic, outside the Western code page.
+    WriteWide(root + L"\\\x041F\x043E\x0447\x0442\x0430 (jo)\\Inbox\\1.eml",
+              OldMessage("Ivan <Ivan@mail.example>"));
+    WriteWide(root + L"\\Storage Folders\\\x0410\x0440\x0445\x0438\x0432\\Junk Found\\z.eml",
+              OldMessage("deep@bad.biz"));
+    SeedRegistry({}, {});
+    ASSERT_EQ(
+        RunProcess("reg add \"HKCU\\Software\\Microsoft\\Windows Live Mail\" /v \"Store Root\" "
+                   "/d \"" +
+                   wlm + "\" /f"),
+        0);
+    ASSERT_EQ(Run(), 0);
+
+    // No approve folder: the Outlook Express block folder's friend@good.org is blocked too.
+    EXPECT_EQ(File("blockedsenders"),
+              "deep@bad.biz\r\nfriend@good.org\r\nmore@bad.biz\r\nspam@bad.biz\r\n");
+    EXPECT_EQ(File("wlmbs"), "deep@bad.biz\r\n");
+    const auto db = Database();
+    ASSERT_EQ(db.count("ivan@mail.example"), 1u) << File("quellboxaddr.bin");
+    EXPECT_EQ(db.at("ivan@mail.example").from, 1u);
+    EXPECT_EQ(Counter("oe_scan_block"), 4) << "both stores' block folders";
 }
 
 TEST_F(WindowsScannerRun, TracesTheWindowsStoreRootAndHonoursTheScanLimit) {

@@ -1,0 +1,119 @@
+// Where the stores lie, their folders, and reading message files, over an
+// in-memory registry, environment and file system.
+#include <gtest/gtest.h>
+
+#include "platform/Platform.h"
+#include "platform/memory/MemoryEnvironment.h"
+#include "platform/memory/MemoryFileSystem.h"
+#include "platform/memory/MemoryRegistry.h"
+#include "scanner/eml/MailStores.h"
+
+namespace qb::eml {
+namespace {
+
+namespace reg = platform::reg;
+
+class MailStoresTest : public ::testing::Test {
+  protected:
+    MailStoresTest()
+        : services_(
+              platform::Services{.files = &files, .registry = &registry, .environment = &env}) {
+        env.Set("USERPROFILE", "C:\\Documents and Settings\\jo");
+    }
+
+    void PutStoreRoot(const char* key, const std::string& text) {
+        platform::Registry::Key k = 0;
+        ASSERT_EQ(registry.CreateKey(reg::kCurrentUser, key, reg::kKeyAllAccess, k), reg::kOk);
+        ASSERT_EQ(registry.SetValue(k, "Store Root", reg::kExpandSz, text + std::string(1, '\0')),
+                  reg::kOk);
+        registry.CloseKey(k);
+    }
+
+    std::vector<std::string> Names(const std::string& root, StoreKind kind) {
+        std::vector<std::string> out;
+        for (const MailFolder& f : FindFolders(
+                 files, root, kind, [&](const std::string& line) { notes.push_back(line); }))
+            out.push_back(f.path.substr(root.size() + 1) + (f.topLevel ? " (top)" : ""));
+        return out;
+    }
+
+    platform::MemoryFileSystem files;
+    platform::MemoryRegistry registry;
+    platform::MemoryEnvironment env;
+    std::vector<std::string> notes;
+
+  private:
+    platform::ScopedServices services_;
+};
+
+TEST_F(MailStoresTest, StoreRootComesFromTheRegistryOrTheLocalApplicationDataFolder) {
+    EXPECT_EQ(StoreRoot(StoreKind::kWindowsLiveMail),
+              "C:\\Documents and Settings\\jo\\Local Settings\\Application Data\\Microsoft\\"
+              "Windows Live Mail");
+    platform::Registry::Key key = 0;
+    EXPECT_EQ(registry.OpenKey(reg::kCurrentUser, "Software\\Microsoft", reg::kKeyRead, key),
+              reg::kFileNotFound)
+        << "the look creates no key";
+    env.Set("LOCALAPPDATA", "C:\\Users\\jo\\AppData\\Local");
+    EXPECT_EQ(StoreRoot(StoreKind::kWindowsMail),
+              "C:\\Users\\jo\\AppData\\Local\\Microsoft\\Windows Mail");
+    env.Set("MAILDRIVE", "D:");
+    PutStoreRoot("Software\\Microsoft\\Windows Live Mail", "%MAILDRIVE%\\Mail\\");
+    EXPECT_EQ(StoreRoot(StoreKind::kWindowsLiveMail), "D:\\Mail");
+    PutStoreRoot("Software\\Microsoft\\Windows Mail", " ");
+    EXPECT_EQ(StoreRoot(StoreKind::kWindowsMail),
+              "C:\\Users\\jo\\AppData\\Local\\Microsoft\\Windows Mail");
+}
+
+TEST_F(MailStoresTest, FindsTheFoldersOfEachLayout) {
+    for (const char* file : {"W\\Local Folders\\Inbox\\1.eml",
+                             "W\\Local Folders\\Inbox\\Sub\\2.eml", "W\\Elsewhere\\Inbox\\3.eml",
+                             "L\\Hotmail (jo)\\Inbox\\1.eml", "L\\Hotmail (jo)\\account.oeaccount",
+                             "L\\Storage Folders\\Spam\\4.eml", "L\\.hidden\\Inbox\\5.eml"})
+        files.PutFile(file, "x");
+    files.PutFolder("L\\Storage Folders\\Empty");
+    EXPECT_EQ(
+        Names("W", StoreKind::kWindowsMail),
+        (std::vector<std::string>{"Local Folders\\Inbox (top)", "Local Folders\\Inbox\\Sub"}));
+    EXPECT_EQ(Names("L", StoreKind::kWindowsLiveMail),
+              (std::vector<std::string>{"Hotmail (jo)\\Inbox (top)", "Storage Folders\\Empty (top)",
+                                        "Storage Folders\\Spam (top)"}));
+    EXPECT_TRUE(notes.empty());
+    EXPECT_TRUE(Names("missing", StoreKind::kWindowsLiveMail).empty());
+    EXPECT_EQ(notes, std::vector<std::string>{"Unable to open folder missing"});
+}
+
+TEST_F(MailStoresTest, KnowsTheStandardFoldersInTheirTranslations) {
+    EXPECT_TRUE(IsInboxName("INBOX"));
+    EXPECT_TRUE(IsInboxName("Posteingang"));
+    EXPECT_TRUE(
+        IsInboxName("Bo\xEEte de r\xE9"
+                    "ception"));
+    EXPECT_FALSE(IsInboxName("Inbox2"));
+    EXPECT_TRUE(IsSentItemsName("sent items"));
+    EXPECT_TRUE(IsSentItemsName("\xC9l\xE9ments envoy\xE9s"));
+    EXPECT_FALSE(IsSentItemsName("Sent"));
+}
+
+TEST_F(MailStoresTest, ListsMessageFilesAndReadsTheirHeaders) {
+    files.PutFile("F\\b.EML", "From: b@x.org\r\n\r\n");
+    files.PutFile("F\\a.eml", "From: a@x.org\r\n" + std::string(8000, 'X') +
+                                  ": y\r\nTo: t@x.org\r\n\r\nTo: no@x.org");
+    files.PutFile("F\\note.txt", "From: c@x.org\r\n");
+    files.PutFile("F\\hidden.eml", "From: d@x.org\r\n", true);
+    files.PutUnreadableFile("F\\locked.eml", "From: e@x.org\r\n");
+    std::vector<std::string> names;
+    ASSERT_TRUE(MessageFiles(files, "F", names));
+    EXPECT_EQ(names, (std::vector<std::string>{"a.eml", "b.EML", "locked.eml"}));
+    std::string buffer;
+    MessageHeader h;
+    ASSERT_TRUE(ReadMessageFile(files, "F\\a.eml", buffer, h));
+    EXPECT_EQ(h.senders, std::vector<std::string>{"a@x.org"});
+    EXPECT_EQ(h.recipients, std::vector<std::string>{"t@x.org"});
+    EXPECT_FALSE(ReadMessageFile(files, "F\\locked.eml", buffer, h));
+    EXPECT_FALSE(ReadMessageFile(files, "F\\gone.eml", buffer, h));
+    EXPECT_FALSE(MessageFiles(files, "G", names));
+}
+
+}  // namespace
+}  // namespace qb::eml
