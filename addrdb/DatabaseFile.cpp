@@ -516,6 +516,9 @@ bool AddressDatabase::initialize() {
 bool AddressDatabase::serialize() const {
     if (keepFile_)
         return false;
+    // Another program's save killed since the load may have left its
+    // temporary file; a save is rare enough to look each time.
+    replace::RemoveDeadWritersTemporaries(FilePath());
     replace::FileReplacement file(FilePath());
     if (!file.Ok())
         return false;

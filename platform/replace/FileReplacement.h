@@ -30,9 +30,11 @@ class FileReplacement {
   public:
     // New content for the file at path (a Windows-style path; posix reads
     // every "\" as "/" and follows a symbolic link at path to the file it
-    // leads to, which is replaced while the link stays). Creating one also
-    // removes the temporary files of processes that died while writing this
-    // file.
+    // leads to, which is replaced while the link stays). It leaves other
+    // writers' temporary files alone: callers that may meet a dead writer's
+    // remove them with RemoveDeadWritersTemporaries, once, not on every
+    // replacement (a list rewritten on every change would list its folder
+    // each time).
     explicit FileReplacement(const std::string& path);
     ~FileReplacement();
     FileReplacement(const FileReplacement&) = delete;

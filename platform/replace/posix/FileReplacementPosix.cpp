@@ -127,7 +127,6 @@ int RemoveDeadWritersTemporaries(const std::string& path) {
 FileReplacement::FileReplacement(const std::string& path) {
     if (!FollowLinks(NativePath(path), path_))
         return;
-    RemoveDeadWritersTemporaries(path_);
     temp_ = FolderOf(path_) + "." + BaseOf(path_) + "." + std::to_string(::getpid()) + ".XXXXXX";
     const int fd = ::mkostemp(temp_.data(), O_CLOEXEC);
     if (fd < 0)

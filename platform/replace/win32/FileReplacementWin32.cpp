@@ -82,7 +82,6 @@ int RemoveDeadWritersTemporaries(const std::string& path) {
 FileReplacement::FileReplacement(const std::string& path) : path_(path) {
     if (path_.empty() || NameStart(path_) == path_.size())
         return;
-    RemoveDeadWritersTemporaries(path_);
     const size_t start = NameStart(path_);
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
