@@ -221,57 +221,44 @@ RegNode* TreeRegistry::Resolve(Key key, uint32_t needed, long& error) {
     return node;
 }
 
-long TreeRegistry::Locate(uint32_t root, const std::string& path, RegNode*& hive,
-                          std::vector<std::string>& parts) {
+long TreeRegistry::CreateKey(uint32_t root, const std::string& path, uint32_t access, Key& key) {
+    return OpenOrCreate(root, path, access, true, key);
+}
+
+long TreeRegistry::OpenKey(uint32_t root, const std::string& path, uint32_t access, Key& key) {
+    return OpenOrCreate(root, path, access, false, key);
+}
+
+long TreeRegistry::OpenOrCreate(uint32_t root, const std::string& path, uint32_t access,
+                                bool create, Key& key) {
+    key = 0;
     RegTree* tree = Tree();
     if (!tree)
         return reg::kInvalidData;
-    hive = tree->Hive(root);
-    if (!hive)
+    RegNode* node = tree->Hive(root);
+    if (!node)
         return reg::kInvalidHandle;
+    std::vector<std::string> parts;
     if (!SplitPath(CutAtNul(path), parts) || parts.size() > kMaxKeyDepth)
         return reg::kInvalidParameter;
-    return reg::kOk;
-}
-
-long TreeRegistry::CreateKey(uint32_t root, const std::string& path, uint32_t access, Key& key) {
-    key = 0;
-    RegNode* node = nullptr;
-    std::vector<std::string> parts;
-    if (const long error = Locate(root, path, node, parts); error != reg::kOk)
-        return error;
     bool created = false;
     for (const std::string& part : parts) {
         RegNode* child = node->Child(part);
         if (!child) {
+            if (!create)
+                return reg::kFileNotFound;
             child = &node->AddChild(RegName{part, {}});
             created = true;
         }
         node = child;
     }
-    if (!parts.empty() && !node->listed) {
+    if (create && !parts.empty() && !node->listed) {
         // A key someone opened exists in its own right from now on.
         node->listed = true;
         created = true;
     }
     if (created && !Commit())
         return reg::kAccessDenied;
-    key = next_++;
-    handles_[key] = Handle{root, std::move(parts), access};
-    return reg::kOk;
-}
-
-long TreeRegistry::OpenKey(uint32_t root, const std::string& path, uint32_t access, Key& key) {
-    key = 0;
-    RegNode* node = nullptr;
-    std::vector<std::string> parts;
-    if (const long error = Locate(root, path, node, parts); error != reg::kOk)
-        return error;
-    for (const std::string& part : parts) {
-        node = node->Child(part);
-        if (!node)
-            return reg::kFileNotFound;
-    }
     key = next_++;
     handles_[key] = Handle{root, std::move(parts), access};
     return reg::kOk;

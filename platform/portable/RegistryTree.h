@@ -166,9 +166,10 @@ class TreeRegistry : public Registry {
         std::vector<std::string> path;  // lookup keys below the root
         uint32_t access;
     };
-    // The hive of root and the lookup parts of path; an error when either is wrong.
-    long Locate(uint32_t root, const std::string& path, RegNode*& hive,
-                std::vector<std::string>& parts);
+    // Opens the key at path below root; create adds the keys missing on the
+    // way (else a missing one is kFileNotFound) and lists the key itself.
+    long OpenOrCreate(uint32_t root, const std::string& path, uint32_t access, bool create,
+                      Key& key);
     // The node of an open key checked for the rights needed; error set when null.
     RegNode* Resolve(Key key, uint32_t needed, long& error);
     long Delete(Key key, const std::string& subkey, bool withSubkeys);

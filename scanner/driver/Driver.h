@@ -87,9 +87,6 @@ bool SaveSentStateWithDatabase(lists::FileList& sent, const std::string& name = 
 // Completes or drops the pending file of a killed run. Call while this copy
 // is the only one and before the database is opened.
 void ResolvePendingSentState(const std::string& name = "oesent");
-inline constexpr const char* kPendingSentStateDamaged =
-    "conf\\oesent.pending could not be read; its Sent Items messages will be counted again.";
-inline constexpr const char* kPendingSentStateNotApplied = "Unable to update conf\\oesent.";
 
 // The record of the list phase under way (see lists::ScanPhase):
 // program folder\conf\scanphase.

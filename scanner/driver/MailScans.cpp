@@ -124,11 +124,12 @@ void ScanSent(const Store& store) {
         std::vector<std::string> added;
         ForEachMessage(store, sentFolders, [&](std::string_view file, const eml::MessageHeader& h) {
             std::string key = h.messageId.empty() ? std::string(file) : h.messageId;
-            if (counted.count(text::Lower(key)) != 0 || sent.Exists(key))
+            std::string folded = text::Lower(key);
+            if (counted.count(folded) != 0 || sent.Exists(key))
                 return;
             for (const std::string& a : h.recipients)
                 CountSentRecipient(a);
-            counted.insert(text::Lower(key));
+            counted.insert(std::move(folded));
             added.push_back(std::move(key));
         });
         for (const std::string& key : added)
