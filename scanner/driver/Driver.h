@@ -88,6 +88,17 @@ bool SaveSentStateWithDatabase(lists::FileList& sent, const std::string& name = 
 // is the only one and before the database is opened.
 void ResolvePendingSentState(const std::string& name = "oesent");
 
+// Each store's state files under conf: Outlook Express, Windows Live Mail,
+// Windows Mail, in the order the run scans them.
+struct StoreStateFiles {
+    const char* sent;
+    const char* approve;
+    const char* block;
+};
+inline constexpr StoreStateFiles kStoreStateFiles[] = {{"oesent", "oesas", "oesbs"},
+                                                       {"wlmsent", "wlmas", "wlmbs"},
+                                                       {"wmailsent", "wmailas", "wmailbs"}};
+
 // The record of the list phase under way (see lists::ScanPhase):
 // program folder\conf\scanphase.
 std::string PhaseRecordPath();

@@ -171,16 +171,21 @@ bool Main() {
         return false;
     // With this copy the only one, temporary files of a killed run are
     // leftovers: nothing is writing them any more.
-    for (const char* file :
-         {"approvedsenders", "blockedsenders", "oesas", "oesbs", "oesent", "oesent.pending",
-          "scanphase", "wlmas", "wlmbs", "wlmsent", "wlmsent.pending", "wmailas", "wmailbs",
-          "wmailsent", "wmailsent.pending"})
+    const auto removeLeftovers = [](const std::string& file) {
         platform::Files().RemoveLeftoverTemporaries(ProgramFolder() + "\\conf\\" + file);
+    };
+    for (const char* file : {"approvedsenders", "blockedsenders", "scanphase"})
+        removeLeftovers(file);
+    for (const StoreStateFiles& store : kStoreStateFiles) {
+        for (const char* file : {store.sent, store.approve, store.block})
+            removeLeftovers(file);
+        removeLeftovers(std::string(store.sent) + ".pending");
+    }
     platform::Reg().RemoveLeftovers();
     // A run killed while saving the Sent Items counts left its conf\oesent
     // (or another store's) pending: settle it before the database is read.
-    for (const char* sent : {"oesent", "wlmsent", "wmailsent"})
-        ResolvePendingSentState(sent);
+    for (const StoreStateFiles& store : kStoreStateFiles)
+        ResolvePendingSentState(store.sent);
     // A run cut off in the middle of a list phase left its record: put the
     // phase's files back before any of them is read.
     RecoverListPhase();

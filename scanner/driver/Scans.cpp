@@ -109,11 +109,12 @@ struct FolderScan {
     const char* failureLine;
 };
 
-// The state files of every store's harvest of a kind, this store's first.
-const std::vector<const char*>& StateFiles(bool approve) {
-    static const std::vector<const char*> kApprove = {"oesas", "wlmas", "wmailas"};
-    static const std::vector<const char*> kBlock = {"oesbs", "wlmbs", "wmailbs"};
-    return approve ? kApprove : kBlock;
+// The state files of every store's harvest of a kind, in the run's order.
+std::vector<std::string> StateFiles(bool approve) {
+    std::vector<std::string> names;
+    for (const StoreStateFiles& store : kStoreStateFiles)
+        names.push_back(approve ? store.approve : store.block);
+    return names;
 }
 
 // The run's distinct addresses of each kind, over every store.
@@ -212,7 +213,7 @@ void FolderHarvest::StartRun() {
 bool FolderHarvest::OwedElsewhere(const std::string& address) {
     if (!othersLoaded_) {
         othersLoaded_ = true;
-        for (const char* name : StateFiles(approve_)) {
+        for (const std::string& name : StateFiles(approve_)) {
             if (name == stateFile_ ||
                 !platform::IsOrdinaryFile(platform::Files(), ProgramFolder() + "\\conf\\" + name))
                 continue;
