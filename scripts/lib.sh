@@ -123,3 +123,58 @@ qb_ensure_i386_packages() {
   fi
   qb_ensure_listed_packages "$1"
 }
+
+# qb_winpath PATH: the Windows form (Z:\...) of an absolute posix path.
+qb_winpath() { local p=${1//\//\\}; echo "Z:$p"; }
+
+# The process id of the Wine server qb_start_wineserver started, or nothing.
+QB_WINESERVER_PID=""
+
+# qb_start_wineserver BITS: the Wine server of $WINEPREFIX for a series of
+# programs, and Wine's background programs (services, device drivers)
+# started once, by a first program of that architecture, with every
+# standard stream redirected: started later, by a test, they would inherit
+# its output pipe and keep it open after it ends. Fails with a message when
+# no program starts within 120 s.
+qb_start_wineserver() {
+  wineserver -p -f </dev/null >/dev/null 2>&1 &
+  QB_WINESERVER_PID=$!
+  qb_wine "$1" 120 cmd /c exit >/dev/null 2>&1 || {
+    echo "Wine did not start a program in the prefix $WINEPREFIX within 120 s" >&2
+    return 1
+  }
+}
+
+# qb_stop_wineserver: ends that server and everything it runs (by its
+# process id when it does not end by itself).
+qb_stop_wineserver() {
+  [ -n "$QB_WINESERVER_PID" ] || return 0
+  timeout 30 wineserver -k </dev/null >/dev/null 2>&1 || true
+  if kill -0 "$QB_WINESERVER_PID" 2>/dev/null; then
+    kill "$QB_WINESERVER_PID" 2>/dev/null || true
+    sleep 1
+    kill -9 "$QB_WINESERVER_PID" 2>/dev/null || true
+  fi
+  wait "$QB_WINESERVER_PID" 2>/dev/null || true
+  QB_WINESERVER_PID=""
+}
+
+# qb_demo DIR BITS: the demo program folder (configuration at trace level 8,
+# lists, a store made by the .dbx writer, the registry file) made in DIR by
+# the native make-demo, built once into build-win64/native-tools; the
+# registry file's store root becomes the Windows path of DIR/store, and the
+# file goes into Wine's registry (the product's key in the 32-bit view,
+# where the scanner reads it) through the loader of BITS.
+qb_demo() {
+  local dir=$1 bits=$2 tools store
+  tools=$(qb_root)/build-win64/native-tools
+  [ -f "$tools/CMakeCache.txt" ] ||
+    cmake -S "$(qb_root)" -B "$tools" -G Ninja -DQB_TESTS=OFF >/dev/null
+  cmake --build "$tools" --target make-demo >/dev/null
+  "$tools/tools/demo/make-demo" "$dir" >/dev/null
+  # REGEDIT4 doubles each backslash; sed halves them again.
+  store=$(qb_winpath "$dir/store")
+  store=${store//\\/\\\\}
+  sed -i "s|^\"Store Root\"=.*|\"Store Root\"=\"${store//\\/\\\\}\"\r|" "$dir/registry.reg"
+  qb_wine "$bits" 60 reg import "$(qb_winpath "$dir/registry.reg")" /reg:32 >/dev/null 2>&1
+}

@@ -184,26 +184,25 @@ bool MemoryFileSystem::ListFolder(const std::string& path, std::vector<FolderEnt
         return false;
     const std::string prefix = key + "/";
     // Each direct child once: a file of its own, or the first part of a
-    // deeper path (a folder).
+    // deeper path (a folder, which no file of the same name overrides).
     std::map<std::string, FolderEntry> children;
-    const auto take = [&](const std::string& full, bool isFile) {
-        if (full.compare(0, prefix.size(), prefix) != 0)
-            return false;
-        const std::string rest = full.substr(prefix.size());
+    const auto take = [&](std::string_view rest, PathKind kind) {
         const size_t slash = rest.find('/');
-        const std::string name = rest.substr(0, slash);
+        const std::string name(rest.substr(0, slash));
         FolderEntry& entry = children[name];
         entry.name = name;
-        if (slash != std::string::npos || !isFile)
-            entry.kind = PathKind::kFolder;
-        else if (entry.kind != PathKind::kFolder)
-            entry.kind = files_.at(full).hidden ? PathKind::kHiddenFile : PathKind::kFile;
-        return true;
+        if (slash != std::string_view::npos)
+            kind = PathKind::kFolder;
+        if (entry.kind != PathKind::kFolder)
+            entry.kind = kind;
     };
-    for (auto it = files_.lower_bound(prefix); it != files_.end() && take(it->first, true); ++it) {
-    }
-    for (auto it = folders_.lower_bound(prefix); it != folders_.end() && take(*it, false); ++it) {
-    }
+    for (auto it = files_.lower_bound(prefix); it != files_.end() && it->first.starts_with(prefix);
+         ++it)
+        take(std::string_view(it->first).substr(prefix.size()),
+             it->second.hidden ? PathKind::kHiddenFile : PathKind::kFile);
+    for (auto it = folders_.lower_bound(prefix); it != folders_.end() && it->starts_with(prefix);
+         ++it)
+        take(std::string_view(*it).substr(prefix.size()), PathKind::kFolder);
     for (auto& [name, entry] : children)
         out.push_back(std::move(entry));
     return true;

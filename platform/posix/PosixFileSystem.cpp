@@ -43,12 +43,13 @@ std::string BaseName(const std::string& native) {
     return slash == std::string::npos ? native : native.substr(slash + 1);
 }
 
-// What a file's status and name make it: "."-names and anything that is
-// neither a regular file nor a folder are hidden files.
-PathKind KindOf(const struct stat& st, const std::string& name) {
-    if (S_ISDIR(st.st_mode))
+// What a file's type (the S_IFMT bits of its mode) and name make it:
+// "."-names and anything that is neither a regular file nor a folder are
+// hidden files.
+PathKind KindOf(mode_t mode, const std::string& name) {
+    if (S_ISDIR(mode))
         return PathKind::kFolder;
-    if (!S_ISREG(st.st_mode) || (!name.empty() && name[0] == '.'))
+    if (!S_ISREG(mode) || (!name.empty() && name[0] == '.'))
         return PathKind::kHiddenFile;
     return PathKind::kFile;
 }
@@ -120,7 +121,7 @@ PathKind PosixFileSystem::Kind(const std::string& path) {
     struct stat st;
     if (native.empty() || ::stat(native.c_str(), &st) != 0)
         return PathKind::kMissing;
-    return KindOf(st, BaseName(native));
+    return KindOf(st.st_mode, BaseName(native));
 }
 
 bool PosixFileSystem::ListFolder(const std::string& path, std::vector<FolderEntry>& out) {
@@ -139,24 +140,21 @@ bool PosixFileSystem::ListFolder(const std::string& path, std::vector<FolderEntr
         // Where the listing tells an ordinary file or folder, no status is
         // needed: a large folder lists at the cost of reading it.
         if (entry->d_type == DT_REG || entry->d_type == DT_DIR) {
-            item.kind = entry->d_type == DT_DIR ? PathKind::kFolder
-                        : name[0] == '.'        ? PathKind::kHiddenFile
-                                                : PathKind::kFile;
+            item.kind = KindOf(DTTOIF(entry->d_type), name);
             out.push_back(std::move(item));
             continue;
         }
+        // Otherwise the entry's own status; only a link's target needs a
+        // second one. An entry gone meanwhile, or a dangling link, stays
+        // kMissing.
         struct stat st;
-        if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
+        bool known = ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+        if (known && S_ISLNK(st.st_mode)) {
             item.link = true;
-            if (::fstatat(dirFd, name.c_str(), &st, 0) != 0) {
-                out.push_back(std::move(item));  // a dangling link
-                continue;
-            }
-        } else if (::fstatat(dirFd, name.c_str(), &st, 0) != 0) {
-            out.push_back(std::move(item));  // gone meanwhile
-            continue;
+            known = ::fstatat(dirFd, name.c_str(), &st, 0) == 0;
         }
-        item.kind = KindOf(st, name);
+        if (known)
+            item.kind = KindOf(st.st_mode, name);
         out.push_back(std::move(item));
     }
     ::closedir(dir);
