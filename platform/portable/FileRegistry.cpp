@@ -1,5 +1,6 @@
 #include "platform/portable/FileRegistry.h"
 
+#include <cstdio>
 #include <utility>
 
 #include "common/Report.h"
@@ -10,7 +11,9 @@
 namespace qb::platform {
 
 FileRegistry::FileRegistry(std::string path, FileSystem* files)
-    : path_(std::move(path)), files_(files) {}
+    : path_(std::move(path)), files_(files) {
+    view32_ = true;
+}
 
 FileSystem& FileRegistry::Files() {
     return files_ ? *files_ : platform::Files();
@@ -39,10 +42,18 @@ RegTree* FileRegistry::Tree() {
     return &tree_;
 }
 
+// A fault of the registry file goes to the console log and to standard
+// error: run from a terminal, the scanner would otherwise end with nothing
+// said where the user looks.
+void FileRegistry::Tell(const std::string& problem) {
+    report::ConsoleLog(problem);
+    std::fprintf(stderr, "%s\n", problem.c_str());
+}
+
 void FileRegistry::Refuse(std::string problem) {
     problem_ = std::move(problem);
     tree_ = RegTree();
-    report::ConsoleLog(problem_);
+    Tell(problem_);
 }
 
 bool FileRegistry::Load() {
@@ -90,8 +101,7 @@ bool FileRegistry::Commit() {
     tree_ = RegTree();
     if (!reportedWriteFailure_) {
         reportedWriteFailure_ = true;
-        report::ConsoleLog("Registry file " + path_ +
-                           " cannot be written; registry changes are not kept.");
+        Tell("Registry file " + path_ + " cannot be written; registry changes are not kept.");
     }
     return false;
 }

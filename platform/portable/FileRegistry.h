@@ -6,8 +6,13 @@
 //
 // A file that cannot be read as a registry (malformed, truncated, in another
 // encoding, too large) makes the registry unusable: every operation fails,
-// Problem() names the file, the line and the fault, the console log gets
-// that text once, and the file is never written.
+// Problem() names the file, the line and the fault, the console log and
+// standard error get that text once, and the file is never written.
+//
+// Keys below HKEY_LOCAL_MACHINE\Software are seen as the product's 32-bit
+// programs see them on 64-bit Windows: a file exported there holds the
+// product's key under Software\WOW6432Node, and that is the key read and
+// written (see TreeRegistry::view32_).
 #pragma once
 
 #include <cstdint>
@@ -53,6 +58,7 @@ class FileRegistry final : public TreeRegistry {
     FileSystem& Files();
     bool Load();
     void Refuse(std::string problem);
+    static void Tell(const std::string& problem);
 
     std::string path_;
     FileSystem* files_;

@@ -122,6 +122,14 @@ class Parser {
             line = TrimRight(TrimLeft(line));
             if (line.empty() || line[0] == C(';'))
                 continue;
+            // Several exports joined into one file ("copy /b a.reg+b.reg",
+            // "cat"): each part begins with its own header line, in a UTF-16
+            // file after that part's byte-order mark. The parts are read as
+            // one; a value line right after a header belongs to no key.
+            if (IsHeader(line)) {
+                current_ = nullptr;
+                continue;
+            }
             if (line[0] == C('[')) {
                 if (!KeyLine(line))
                     return false;
@@ -136,6 +144,14 @@ class Parser {
     }
 
   private:
+    static bool IsHeader(View line) {
+        if constexpr (sizeof(C) == 2) {
+            if (!line.empty() && line[0] == u'\uFEFF')
+                line.remove_prefix(1);
+        }
+        return Equals(line, kHeader4) || Equals(line, kHeader5);
+    }
+
     // The next line without its line end; false at the end of the text.
     bool NextLine(View& line) {
         if (pos_ >= text_.size())
@@ -151,8 +167,8 @@ class Parser {
         if (line.find(C('\0')) != View::npos) {
             if constexpr (sizeof(C) == 1)
                 return Fail(
-                    "a NUL character in an 8-bit file (UTF-16 text without its "
-                    "byte-order mark?)");
+                    "a NUL character in an 8-bit file (UTF-16 text: a \"Version 5.00\" "
+                    "export joined to a REGEDIT4 one, or one without its byte-order mark?)");
             else
                 return Fail("a NUL character in the text");
         }

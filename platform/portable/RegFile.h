@@ -5,7 +5,9 @@
 // Read: keys "[HKEY_...\...]", key deletions "[-...]", values "name"=...
 // or @=... (the default value) as "text" (with \\ and \" escapes), dword:,
 // hex: (REG_BINARY), hex(N): (any type N), value deletions "name"=-, ";"
-// comment lines, and hex lists continued over lines ending in "\".
+// comment lines, and hex lists continued over lines ending in "\". Several
+// exports joined into one file are read as one: a header line further down
+// (after a byte-order mark in a UTF-16 file) starts the next part.
 // Written: the same format the tree was read in, every key and value with its
 // type and bytes as stored, keys in the registry's order, CR LF line ends.
 #pragma once

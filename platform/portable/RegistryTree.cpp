@@ -40,6 +40,21 @@ bool SplitPath(const std::string& path, std::vector<std::string>& parts) {
     }
 }
 
+// The key path below HKEY_LOCAL_MACHINE (hklm) in the 32-bit programs' view
+// of 64-bit Windows: Software\<name>\... becomes
+// Software\WOW6432Node\<name>\... when that key exists.
+void InView32(const RegNode& hklm, std::vector<std::string>& parts) {
+    constexpr const char* kSoftware = "Software";
+    constexpr const char* kWow64Node = "WOW6432Node";
+    if (parts.size() < 2 || !text::EqualNoCase(parts[0], kSoftware) ||
+        text::EqualNoCase(parts[1], kWow64Node))
+        return;
+    const RegNode* software = hklm.Child(parts[0]);
+    const RegNode* wow64 = software ? software->Child(kWow64Node) : nullptr;
+    if (wow64 && wow64->Child(parts[1]))
+        parts.insert(parts.begin() + 1, kWow64Node);
+}
+
 bool SameNode(const RegNode& a, const RegNode& b) {
     if (!(a.name == b.name) || a.listed != b.listed || a.Values() != b.Values() ||
         a.children.size() != b.children.size())
@@ -241,6 +256,8 @@ long TreeRegistry::OpenOrCreate(uint32_t root, const std::string& path, uint32_t
     std::vector<std::string> parts;
     if (!SplitPath(CutAtNul(path), parts) || parts.size() > kMaxKeyDepth)
         return reg::kInvalidParameter;
+    if (view32_ && root == reg::kLocalMachine)
+        InView32(*node, parts);
     bool created = false;
     for (const std::string& part : parts) {
         RegNode* child = node->Child(part);

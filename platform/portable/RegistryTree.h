@@ -159,6 +159,12 @@ class TreeRegistry : public Registry {
     virtual bool Commit() = 0;
 
     bool canDeleteTrees_ = true;
+    // Keys below HKEY_LOCAL_MACHINE\Software are seen as a 32-bit program
+    // sees them on 64-bit Windows: a key whose first name below Software
+    // also exists under Software\WOW6432Node (a registry exported from
+    // 64-bit Windows) is that key, for opening and creating alike; any
+    // other key is taken as named.
+    bool view32_ = false;
 
   private:
     struct Handle {

@@ -97,6 +97,42 @@ TEST_F(FileRegistryTest, CreatesMissingKeysAndWritesEachChangeBack) {
     EXPECT_EQ(registry.OpenKeys(), 0u);
 }
 
+// An export from 64-bit Windows names the product's key under
+// Software\WOW6432Node: the key the product's 32-bit programs use there, so
+// the one read and written; a key the export holds only outside that node
+// is used as named.
+TEST_F(FileRegistryTest, AnExportFrom64BitWindowsIsSeenAsThe32BitProgramsSeeIt) {
+    dir.Write(
+        "registry.reg",
+        Utf16(u"Windows Registry Editor Version 5.00\r\n\r\n"
+              u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Ferrowin Tessaly Desktop Client]\r\n"
+              u"\"OEScanSent\"=\"0\"\r\n\r\n"
+              u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion]\r\n"
+              u"\"SystemRoot\"=\"C:\\\\WINDOWS\"\r\n"));
+    FileRegistry registry(Path(), &fs);
+    {
+        Opened product(registry, reg::kLocalMachine, "Software\\Ferrowin Tessaly Desktop Client",
+                       reg::kKeyRead | reg::kKeyWrite);
+        ASSERT_EQ(product.status, reg::kOk);
+        EXPECT_EQ(product.Get("OEScanSent"), std::string("0\0", 2));
+        ASSERT_EQ(registry.SetValue(product.key, "oe_scan_block", reg::kSz, std::string("3\0", 2)),
+                  reg::kOk);
+        Opened windows(registry, reg::kLocalMachine,
+                       "SOFTWARE\\Microsoft\\Windows\\CurrentVersion");
+        EXPECT_EQ(windows.Get("SystemRoot"), std::string("C:\\WINDOWS\0", 11));
+        Opened named(registry, reg::kLocalMachine,
+                     "Software\\Wow6432Node\\Ferrowin Tessaly Desktop Client");
+        EXPECT_EQ(named.Get("oe_scan_block"), std::string("3\0", 2));
+    }
+    // No second product key beside the exported one.
+    const std::string after = dir.Read("registry.reg");
+    EXPECT_NE(after.find(Utf16(u"WOW6432Node\\Ferrowin Tessaly Desktop Client]\r\n"
+                               u"\"OEScanSent\"=\"0\"\r\n\"oe_scan_block\"=\"3\"")
+                             .substr(2)),
+              std::string::npos);
+    EXPECT_EQ(after.find(Utf16(u"SOFTWARE\\Ferrowin").substr(2)), std::string::npos);
+}
+
 TEST_F(FileRegistryTest, EnumeratesInAStableOrderWithCountsAndLengths) {
     dir.Write("registry.reg",
               "REGEDIT4\r\n[HKEY_CURRENT_USER\\K\\beta]\r\n[HKEY_CURRENT_USER\\K\\Alpha]\r\n"
@@ -157,6 +193,7 @@ TEST_F(FileRegistryTest, AnUnusableFileIsReportedOnceAndNeverWritten) {
         "REGEDIT4\r\n[HKEY_CURRENT_USER\\Identities]\r\n\"Last User ID\"=\"{1}\r\n";
     dir.Write("registry.reg", bad);
     ReportCapture capture;
+    ::testing::internal::CaptureStderr();
     FileRegistry registry(Path(), &fs);
     Registry::Key key = 0;
     EXPECT_EQ(registry.CreateKey(reg::kCurrentUser, "Identities", reg::kKeyAllAccess, key),
@@ -169,6 +206,9 @@ TEST_F(FileRegistryTest, AnUnusableFileIsReportedOnceAndNeverWritten) {
                                       "registry is treated as unreadable and the file is left "
                                       "as it is.");
     EXPECT_EQ(capture.console, std::vector<std::string>{registry.Problem()});
+    // Standard error too, where a user who started the scanner from a
+    // terminal looks.
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), registry.Problem() + "\n");
     EXPECT_EQ(dir.Read("registry.reg"), bad);
 
     // Too large, a folder, and a file that cannot be read are refused the same way.
@@ -188,12 +228,14 @@ TEST(FileRegistryWrites, AFailedWriteForgetsTheChange) {
     FileRegistry registry("C:\\reg.reg", &files);
     Opened k(registry, reg::kCurrentUser, "K", reg::kKeyAllAccess);
     files.SetWritesFail(true);
+    ::testing::internal::CaptureStderr();
     EXPECT_EQ(registry.SetValue(k.key, "v", reg::kSz, std::string("new\0", 4)), reg::kAccessDenied);
     Registry::Key other = 0;
     EXPECT_EQ(registry.CreateKey(reg::kCurrentUser, "New", reg::kKeyRead, other),
               reg::kAccessDenied);
     EXPECT_EQ(k.Get("v"), std::string("old\0", 4));
     EXPECT_EQ(capture.console.size(), 1u);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), capture.console.at(0) + "\n");
     files.SetWritesFail(false);
     EXPECT_EQ(registry.SetValue(k.key, "v", reg::kSz, std::string("new\0", 4)), reg::kOk);
     EXPECT_EQ(files.Content("C:\\reg.reg"),

@@ -172,6 +172,47 @@ TEST(RegFile, ReadsAndWritesUtf16Version5Files) {
                                         u"\"\u03a9name\"=dword:00000001\r\n"));
 }
 
+// Exports joined into one file, as "copy /b a.reg+b.reg" or "cat" make them:
+// each part's header (after its byte-order mark, in UTF-16) starts a new
+// part, and a value line right after it belongs to no key.
+TEST(RegFile, ReadsExportsJoinedIntoOneFile) {
+    const std::u16string identities =
+        u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Identities]\r\n"
+        u"\"Last User ID\"=\"{1}\"\r\n\r\n";
+    const std::u16string product =
+        u"Windows Registry Editor Version 5.00\r\n\r\n"
+        u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Ferrowin Tessaly Desktop Client]\r\n"
+        u"\"OEScanSent\"=\"0\"\r\n\r\n";
+    const std::string utf16 = Utf16(identities) + Utf16(product);
+    const std::string ansi =
+        "REGEDIT4\r\n[HKEY_CURRENT_USER\\A]\r\n\"v\"=\"1\"\r\n"
+        "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\B]\r\n\"w\"=\"2\"\r\n";
+    for (const bool wide : {true, false}) {
+        const std::string& file = wide ? utf16 : ansi;
+        RegTree tree;
+        RegFileError error;
+        ASSERT_TRUE(ParseRegFile(file, tree, error)) << error.line << ": " << error.message;
+        EXPECT_EQ(tree.wide, wide);
+        const RegNode* first = Find(tree, reg::kCurrentUser, {wide ? "Identities" : "A"});
+        const RegNode* second =
+            wide ? Find(tree, reg::kLocalMachine, {"Software", "Ferrowin Tessaly Desktop Client"})
+                 : Find(tree, reg::kCurrentUser, {"B"});
+        ASSERT_NE(first, nullptr);
+        ASSERT_NE(second, nullptr);
+        EXPECT_EQ(first->Values().size(), 1u);
+        EXPECT_EQ(second->Values().size(), 1u);
+        // Written back as one file with one header.
+        const std::string written = WriteRegFile(tree);
+        EXPECT_EQ(written.find(wide ? Utf16(u"Windows").substr(2) : "REGEDIT4", 4),
+                  std::string::npos);
+    }
+    EXPECT_EQ(ParseError(ansi + "REGEDIT4\r\n\"v\"=\"1\"\r\n").line, 9u);
+    // A UTF-16 part joined to an 8-bit file is refused, saying why.
+    const RegFileError mixed = ParseError(ansi + Utf16(product));
+    EXPECT_EQ(mixed.line, 8u);
+    EXPECT_NE(mixed.message.find("joined"), std::string::npos);
+}
+
 TEST(RegFile, FaultsNameTheirLine) {
     EXPECT_EQ(ParseError("").line, 1u);
     EXPECT_EQ(ParseError("REGEDIT5\r\n").line, 1u);
