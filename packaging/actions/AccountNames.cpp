@@ -14,6 +14,11 @@ namespace {
 
 const wchar_t kPrefix[] = L"Quellbox: ";
 
+// Whether the ";"-separated list names the property.
+bool Lists(const std::wstring& list, const wchar_t* property) {
+    return (L";" + list).find(L";" + std::wstring(property) + L";") != std::wstring::npos;
+}
+
 std::wstring failureLine(const WellKnownAccount& account, const std::wstring& why) {
     return std::wstring(kPrefix) + L"the local name of the account " + account.sid + L" (" +
            account.property + L") cannot be resolved: " + why +
@@ -24,12 +29,19 @@ std::wstring failureLine(const WellKnownAccount& account, const std::wstring& wh
 
 bool resolveAccountNames(const InstallerSession& session, const AccountLookup& lookup) {
     bool resolved = true;
+    const std::wstring earlier = session.get(kLookedUpProperty);
+    std::wstring lookedUp = earlier;
     for (const WellKnownAccount& account : kWellKnownAccounts) {
         std::wstring given = session.get(account.property);
         if (!given.empty()) {
-            session.log(std::wstring(kPrefix) + account.property + L" = " + given +
-                            L" (given on the command line; " + account.sid + L" not looked up)",
-                        false);
+            const std::wstring from = Lists(earlier, account.property)
+                                          ? std::wstring(L"the local name of ") + account.sid +
+                                                L", looked up in the interface sequence"
+                                          : std::wstring(L"given on the command line; ") +
+                                                account.sid + L" not looked up";
+            session.log(
+                std::wstring(kPrefix) + account.property + L" = " + given + L" (" + from + L")",
+                false);
             continue;
         }
         LookupResult found = lookup(account);
@@ -48,7 +60,11 @@ bool resolveAccountNames(const InstallerSession& session, const AccountLookup& l
         session.log(std::wstring(kPrefix) + account.property + L" = " + found.name +
                         L" (the local name of " + account.sid + L")",
                     false);
+        lookedUp += std::wstring(account.property) + L";";
     }
+    // (Only the log's wording depends on it: a failure to set it is no fault.)
+    if (lookedUp != earlier)
+        session.set(kLookedUpProperty, lookedUp);
     return resolved;
 }
 

@@ -44,9 +44,17 @@ struct InstallerSession {
     std::function<void(const std::wstring& line, bool error)> log;
 };
 
+// The property in which the action lists (";"-separated) the account
+// properties it looked up. The interface sequence's run leaves it for the
+// execute sequence's, which then finds those properties set and must not
+// take them for names given on the command line.
+inline constexpr const wchar_t* kLookedUpProperty = L"QUELLBOXLOOKEDUP";
+
 // Gives each account's property its local name, unless the property already
-// holds one (a name given on the command line wins). Logs one line for each
-// account, what it got and from where. Returns false when any account
+// holds one (a name given on the command line, or one the interface
+// sequence looked up, wins). Logs one line for each account, what it got
+// and from where: looked up now, looked up in the interface sequence, or
+// given on the command line. Returns false when any account
 // could not be resolved or its property not set; every account is tried
 // and every failure logged, so that one run of the installer names them all.
 bool resolveAccountNames(const InstallerSession& session, const AccountLookup& lookup);

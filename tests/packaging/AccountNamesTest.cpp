@@ -76,9 +76,11 @@ TEST(AccountNames, EachLanguageGetsTheLocalNamesOfTheThreeIdentifiers) {
         ASSERT_TRUE(resolveAccountNames(session.hooks(),
                                         session.lookup(names(c.users, c.admins, c.system))));
         EXPECT_EQ(session.properties,
-                  (std::map<std::wstring, std::wstring>{{L"USERSGROUP", c.users},
-                                                        {L"ADMINSGROUP", c.admins},
-                                                        {L"SYSTEMACCOUNT", c.system}}));
+                  (std::map<std::wstring, std::wstring>{
+                      {L"USERSGROUP", c.users},
+                      {L"ADMINSGROUP", c.admins},
+                      {L"SYSTEMACCOUNT", c.system},
+                      {kLookedUpProperty, L"USERSGROUP;ADMINSGROUP;SYSTEMACCOUNT;"}}));
         EXPECT_TRUE(session.errors.empty());
         EXPECT_TRUE(hasLine(session.info, L"USERSGROUP = " + c.users +
                                               L" (the local name of "
@@ -97,6 +99,28 @@ TEST(AccountNames, ANameGivenOnTheCommandLineWinsAndIsNotLookedUp) {
     EXPECT_EQ(session.properties[L"ADMINSGROUP"], L"Administratoren");
     EXPECT_EQ(session.lookedUp, (std::vector<std::wstring>{L"S-1-5-32-544", L"S-1-5-18"}));
     EXPECT_TRUE(hasLine(session.info, L"USERSGROUP = Usuarios (given on the command line"));
+}
+
+// With a user interface the action runs twice: in the interface sequence,
+// which looks the names up, and in the execute sequence, which finds them
+// set and must say where they came from, not call them command-line names.
+TEST(AccountNames, TheExecuteSequenceSaysWhichNamesTheInterfaceSequenceLookedUp) {
+    Session session;
+    session.properties[L"ADMINSGROUP"] = L"Admins";  // on the command line
+    const AccountLookup lookup = session.lookup(names(L"Benutzer", L"Administratoren", L"SYSTEM"));
+    ASSERT_TRUE(resolveAccountNames(session.hooks(), lookup));  // interface sequence
+    EXPECT_EQ(session.properties[kLookedUpProperty], L"USERSGROUP;SYSTEMACCOUNT;");
+    session.info.clear();
+    ASSERT_TRUE(resolveAccountNames(session.hooks(), lookup));  // execute sequence
+    EXPECT_EQ(session.lookedUp, (std::vector<std::wstring>{L"S-1-5-32-545", L"S-1-5-18"}));
+    EXPECT_EQ(session.info,
+              (std::vector<std::wstring>{
+                  L"Quellbox: USERSGROUP = Benutzer (the local name of S-1-5-32-545, looked up in "
+                  L"the interface sequence)",
+                  L"Quellbox: ADMINSGROUP = Admins (given on the command line; S-1-5-32-544 not "
+                  L"looked up)",
+                  L"Quellbox: SYSTEMACCOUNT = SYSTEM (the local name of S-1-5-18, looked up in "
+                  L"the interface sequence)"}));
 }
 
 TEST(AccountNames, AFailedLookupFailsTheActionNamingTheAccountAndTriesTheOthers) {
