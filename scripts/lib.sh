@@ -160,21 +160,18 @@ qb_stop_wineserver() {
 }
 
 # qb_demo DIR BITS: the demo program folder (configuration at trace level 8,
-# lists, a store made by the .dbx writer, the registry file) made in DIR by
-# the native make-demo, built once into build-win64/native-tools; the
-# registry file's store root becomes the Windows path of DIR/store, and the
-# file goes into Wine's registry (the product's key in the 32-bit view,
-# where the scanner reads it) through the loader of BITS.
+# lists, an Outlook Express store made by the .dbx writer, a Windows Live
+# Mail store, the registry file) made in DIR by the native make-demo, built
+# once into build-win64/native-tools, with the stores' roots named by their
+# Windows paths; the registry file goes into Wine's registry (the product's
+# key in the 32-bit view, where the scanner reads it) through the loader of
+# BITS.
 qb_demo() {
-  local dir=$1 bits=$2 tools store
+  local dir=$1 bits=$2 tools
   tools=$(qb_root)/build-win64/native-tools
   [ -f "$tools/CMakeCache.txt" ] ||
     cmake -S "$(qb_root)" -B "$tools" -G Ninja -DQB_TESTS=OFF >/dev/null
   cmake --build "$tools" --target make-demo >/dev/null
-  "$tools/tools/demo/make-demo" "$dir" >/dev/null
-  # REGEDIT4 doubles each backslash; sed halves them again.
-  store=$(qb_winpath "$dir/store")
-  store=${store//\\/\\\\}
-  sed -i "s|^\"Store Root\"=.*|\"Store Root\"=\"${store//\\/\\\\}\"\r|" "$dir/registry.reg"
+  "$tools/tools/demo/make-demo" --windows-root "$(qb_winpath "$dir")" "$dir" >/dev/null
   qb_wine "$bits" 60 reg import "$(qb_winpath "$dir/registry.reg")" /reg:32 >/dev/null 2>&1
 }
