@@ -49,6 +49,52 @@ qb_build() {
   cmake --build "$dir"
 }
 
+# qb_readme_build [TARGET...]: configures build/ the one way both README
+# commands do (scripts/demo, scripts/test), so that neither compiles again
+# what the other compiled, and builds the targets named (all without any).
+# A warning does not stop this build: it is kept (QB_KEEP_WARNINGS), and
+# scripts/test fails on it through qb_kept_warnings.
+qb_readme_build() {
+  local root
+  root=$(qb_root)
+  cmake -S "$root" -B "$root/build" -G Ninja -DQB_WERROR=OFF -DQB_KEEP_WARNINGS=ON >/dev/null
+  if [ $# -gt 0 ]; then
+    cmake --build "$root/build" --target "$@"
+  else
+    cmake --build "$root/build"
+  fi
+}
+
+# qb_kept_warnings DIR: fails, printing them, when compiles of DIR's current
+# objects left warnings (scripts/keep-warnings); an object no longer built
+# is removed first, with its warnings.
+qb_kept_warnings() {
+  local dir=$1 log object found=0
+  ninja -C "$dir" -t cleandead >/dev/null
+  for log in "$dir"/compiler-warnings/*.log; do
+    [ -e "$log" ] || continue
+    object=$(head -n1 "$log")
+    if [ ! -e "$dir/$object" ]; then
+      rm -f "$log"
+      continue
+    fi
+    tail -n +2 "$log" >&2
+    found=$((found + 1))
+  done
+  [ $found -eq 0 ] || {
+    echo "$found compiled files had warnings (above); warnings are errors for the tests" >&2
+    return 1
+  }
+}
+
+# qb_objects DIR: every object file, library and the scanner of DIR's build
+# (not the demo's copies), with its time of change, one a line, sorted; what
+# a later build compiled or linked again shows a different line.
+qb_objects() {
+  (cd "$1" && find . -path ./demo -prune -o -type f \( -name '*.o' -o -name '*.so' -o -name '*.a' \
+    -o -name Gleanwick \) -printf '%P %T@\n') | sort
+}
+
 # Wine's loaders, named explicitly. Once wine32 is installed, /usr/bin/wine
 # is the 32-bit loader, which starts Wine's built-in programs (reg, regsvr32,
 # cscript, msiexec) in their 32-bit form even in a 64-bit prefix; so every
