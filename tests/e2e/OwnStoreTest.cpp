@@ -1,9 +1,9 @@
-// The README's way to run the scanner on Linux over stores copied from
-// Windows: the two keys exported from 64-bit Windows with "reg export"
+// The README's steps for running the scanner on Linux over stores copied
+// from Windows: the two keys exported from 64-bit Windows with "reg export"
 // (UTF-16, the product's key under WOW6432Node, the identity's store root as
-// the REG_EXPAND_SZ data Windows keeps) and joined into one file; make-demo
-// lays out the program folder for the copied stores; the real scanner runs
-// there.
+// the REG_EXPAND_SZ data Windows keeps); make-demo joins them into the
+// program folder's registry file and points the store roots at the copied
+// stores; the real scanner runs there and reads the joined file.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -44,17 +44,17 @@ std::string IdentitiesExport() {
     const std::u16string id = kIdentity;
     const std::u16string oe =
         u"[HKEY_CURRENT_USER\\Identities\\" + id + u"\\Software\\Microsoft\\Outlook Express\\5.0";
-    return Utf16(u"Windows Registry Editor Version 5.00\r\n\r\n"
-                 u"[HKEY_CURRENT_USER\\Identities]\r\n\"Last User ID\"=\"" +
-                 id + u"\"\r\n\"Default User ID\"=\"" + id +
-                 u"\"\r\n\r\n"
-                 u"[HKEY_CURRENT_USER\\Identities\\" +
-                 id + u"]\r\n\"Username\"=\"Main Identity\"\r\n\r\n" + oe +
-                 u"]\r\n\"Store Root\"=hex(2):" +
-                 Hex2(u"%UserProfile%\\Local Settings\\Application Data\\Identities\\" + id +
-                      u"\\Microsoft\\Outlook Express") +
-                 u"\r\n\r\n" + oe +
-                 u"\\Block Senders\\Mail\\Criteria\\0]\r\n\"Value\"=\"promo@ads.example\"\r\n\r\n");
+    return Utf16(
+        u"Windows Registry Editor Version 5.00\r\n\r\n"
+        u"[HKEY_CURRENT_USER\\Identities]\r\n\"Last User ID\"=\"" +
+        id + u"\"\r\n\"Default User ID\"=\"" + id +
+        u"\"\r\n\r\n"
+        u"[HKEY_CURRENT_USER\\Identities\\" +
+        id + u"]\r\n\"Username\"=\"Main Identity\"\r\n\r\n" + oe + u"]\r\n\"Store Root\"=hex(2):" +
+        Hex2(u"%UserProfile%\\Local Settings\\Application Data\\Identities\\" + id +
+             u"\\Microsoft\\Outlook Express") +
+        u"\r\n\r\n" + oe +
+        u"\\Block Senders\\Mail\\Criteria\\0]\r\n\"Value\"=\"promo@ads.example\"\r\n\r\n");
 }
 
 // The product's key as 64-bit Windows exports it: Sent Items scans off.
@@ -72,23 +72,20 @@ TEST(OwnStore, TheReadmeStepsOverStoresCopiedFrom64BitWindows) {
     ASSERT_EQ(Shell(windows, MAKE_DEMO_PATH " '" + (windows / "demo") + "'", output), 0) << output;
     windows.Write("identities.reg", IdentitiesExport());
     windows.Write("product.reg", ProductExport());
-    // "cat identities.reg product.reg > exports.reg"
-    windows.Write("exports.reg", IdentitiesExport() + ProductExport());
 
     ProgramFolder program(GLEANWICK_PATH, QUELLADDR_PATH);
-    const std::string layOut = std::string(MAKE_DEMO_PATH) + " --oe-store '" +
-                               (windows / "demo/store") + "' --wlm-store '" +
-                               (windows / "demo/wlm-store") + "' --registry '" +
-                               (windows / "exports.reg") +
-                               "' --approve 'Not Spam' --block 'Spam I Missed' '" +
-                               program.Dir().Path() + "'";
+    const std::string layOut =
+        std::string(MAKE_DEMO_PATH) + " --oe-store '" + (windows / "demo/store") +
+        "' --wlm-store '" + (windows / "demo/wlm-store") + "' --registry '" +
+        (windows / "identities.reg") + "' --registry '" + (windows / "product.reg") +
+        "' --approve 'Not Spam' --block 'Spam I Missed' '" + program.Dir().Path() + "'";
     ASSERT_EQ(Shell(windows, layOut, output), 0) << output;
     const std::string laidOut = program.Read("registry.reg");
     EXPECT_EQ(laidOut.substr(0, 2), "\xFF\xFE");
-    EXPECT_NE(laidOut.find(Utf16(u"\"Store Root\"=\"").substr(2) +
-                           Utf16(std::u16string(windows.Path().begin(), windows.Path().end()))
-                               .substr(2)),
-              std::string::npos);
+    EXPECT_NE(
+        laidOut.find(Utf16(u"\"Store Root\"=\"").substr(2) +
+                     Utf16(std::u16string(windows.Path().begin(), windows.Path().end())).substr(2)),
+        std::string::npos);
     EXPECT_EQ(laidOut.find(Utf16(u"hex(2)").substr(2)), std::string::npos);
     EXPECT_EQ(program.Read("conf/quellbox.conf"),
               "oe_approve_folder=Not Spam\r\noe_block_folder=Spam I Missed\r\n");
@@ -99,7 +96,8 @@ TEST(OwnStore, TheReadmeStepsOverStoresCopiedFrom64BitWindows) {
     EXPECT_EQ(run.output, "");  // no refusal of the registry file
     // Both stores scanned; the blocked list imported from the identity.
     const std::string blocked = program.Read("conf/blockedsenders");
-    for (const char* address : {"promo@ads.example", "pills@pharma.example", "prize@casino.example"})
+    for (const char* address :
+         {"promo@ads.example", "pills@pharma.example", "prize@casino.example"})
         EXPECT_NE(blocked.find(address), std::string::npos) << address;
     EXPECT_EQ(program.Read("conf/wlmas"), "tickets@museum.example\r\n");
     EXPECT_NE(program.Read("conf/quellboxaddr.bin").find("carol@club.example 1 0"),
@@ -125,8 +123,7 @@ TEST(OwnStore, TheReadmeStepsOverStoresCopiedFrom64BitWindows) {
                         "' '" + other.Path() + "'",
                     output),
               1);
-    EXPECT_NE(output.find("a line that is neither a key, a value nor a comment"),
-              std::string::npos)
+    EXPECT_NE(output.find("a line that is neither a key, a value nor a comment"), std::string::npos)
         << output;
 }
 
