@@ -229,28 +229,33 @@ std::string Eml(const std::string& from, const std::string& to, const std::strin
 // approve and block folders among the storage folders. Some addresses are
 // the Outlook Express store's too.
 void WriteWindowsLiveMailStore(const std::string& store) {
-    namespace fs = std::filesystem;
-    const std::string account = store + "/Home mail (me@home.example)";
-    const std::string storage = store + "/Storage Folders";
-    for (const std::string& folder : {account + "/Inbox", account + "/Sent Items",
-                                      storage + "/Not Spam", storage + "/Spam I Missed"})
-        fs::create_directories(folder);
-    const std::string me = "\"Me\" <me@home.example>";
-    Write(account + "/Inbox/{1A}.eml",
-          Eml("\"Carol\" <carol@club.example>", me, "Training on Sunday", 80, "wlm1"));
-    Write(account + "/Inbox/{1B}.eml",
-          Eml("Anna <anna@friends.example>", me, "Re: Lunch on Friday?", 40, "wlm2"));
-    Write(account + "/Inbox/{1C}.eml",
-          Eml("quiz@newsletter.example", me, "Tonight's quiz", 3, "wlm3"));
-    Write(
-        account + "/Sent Items/{2A}.eml",
-        Eml(me, "coach@club.example, \"Carol\" <carol@club.example>", "Re: Training", 30, "wlm4"));
-    Write(storage + "/Not Spam/{3A}.eml",
-          Eml("tickets@museum.example", me, "Your tickets", 20, "wlm5"));
-    Write(storage + "/Spam I Missed/{4A}.eml",
-          Eml("prize@casino.example", me, "Claim your prize", 6, "wlm6"));
-    Write(storage + "/Spam I Missed/{4B}.eml",
-          Eml("winner@lottery.example", me, "Last chance", 5, "wlm7"));
+    const char* const me = "\"Me\" <me@home.example>";
+    const struct {
+        const char* file;  // below the store root: an account's folder, or Storage Folders
+        const char* from;
+        const char* to;
+        const char* subject;
+        int hoursAgo;
+    } messages[] = {
+        {"Home mail (me@home.example)/Inbox/{1A}.eml", "\"Carol\" <carol@club.example>", me,
+         "Training on Sunday", 80},
+        {"Home mail (me@home.example)/Inbox/{1B}.eml", "Anna <anna@friends.example>", me,
+         "Re: Lunch on Friday?", 40},
+        {"Home mail (me@home.example)/Inbox/{1C}.eml", "quiz@newsletter.example", me,
+         "Tonight's quiz", 3},
+        {"Home mail (me@home.example)/Sent Items/{2A}.eml", me,
+         "coach@club.example, \"Carol\" <carol@club.example>", "Re: Training", 30},
+        {"Storage Folders/Not Spam/{3A}.eml", "tickets@museum.example", me, "Your tickets", 20},
+        {"Storage Folders/Spam I Missed/{4A}.eml", "prize@casino.example", me, "Claim your prize",
+         6},
+        {"Storage Folders/Spam I Missed/{4B}.eml", "winner@lottery.example", me, "Last chance", 5},
+    };
+    int n = 0;
+    for (const auto& m : messages) {
+        const std::filesystem::path path = std::filesystem::path(store) / m.file;
+        std::filesystem::create_directories(path.parent_path());
+        Write(path.string(), Eml(m.from, m.to, m.subject, m.hoursAgo, "wlm" + std::to_string(++n)));
+    }
 }
 
 int Demo(const std::string& root, const std::string& windowsRoot) {
