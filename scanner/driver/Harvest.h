@@ -59,6 +59,9 @@ class FolderHarvest {
     static void StartRun();
 
   private:
+    // Loads the other stores' state files of the kind, once.
+    void LoadOthers();
+    // Whether another store's state file holds the address.
     bool OwedElsewhere(const std::string& address);
     // Takes the addresses the folder no longer holds off both lists.
     void RemoveGone();

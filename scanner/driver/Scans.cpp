@@ -214,24 +214,24 @@ void FolderHarvest::StartRun() {
     }
 }
 
-bool FolderHarvest::OwedElsewhere(const std::string& address) {
-    if (!othersLoaded_) {
-        othersLoaded_ = true;
-        for (const std::string& name : VerdictStateFiles(approve_)) {
-            if (name == stateFile_ ||
-                !platform::IsOrdinaryFile(platform::Files(), ProgramFolder() + "\\conf\\" + name))
-                continue;
-            auto other = std::make_unique<lists::AddressList>();
-            other->SetFileLocation(ProgramFolder() + "\\conf\\" + name);
-            other->Load();
-            // What another store owes cannot be told from a file that cannot
-            // be read: every address may be owed there.
-            othersUnreadable_ = othersUnreadable_ || other->Unreadable();
-            others_.push_back(std::move(other));
-        }
+void FolderHarvest::LoadOthers() {
+    if (othersLoaded_)
+        return;
+    othersLoaded_ = true;
+    for (const std::string& name : VerdictStateFiles(approve_)) {
+        if (name == stateFile_ ||
+            !platform::IsOrdinaryFile(platform::Files(), ProgramFolder() + "\\conf\\" + name))
+            continue;
+        auto other = std::make_unique<lists::AddressList>();
+        other->SetFileLocation(ProgramFolder() + "\\conf\\" + name);
+        other->Load();
+        othersUnreadable_ = othersUnreadable_ || other->Unreadable();
+        others_.push_back(std::move(other));
     }
-    if (othersUnreadable_)
-        return true;
+}
+
+bool FolderHarvest::OwedElsewhere(const std::string& address) {
+    LoadOthers();
     for (const auto& other : others_) {
         if (other->Exists(address))
             return true;
@@ -274,6 +274,11 @@ void FolderHarvest::Address(std::string_view element) {
 
 void FolderHarvest::RemoveGone() {
     if (!listsKept_)
+        return;
+    // What another store owes cannot be told while its state file cannot be
+    // read (the load said so on the console): nothing leaves then.
+    LoadOthers();
+    if (othersUnreadable_)
         return;
     const std::vector<std::string> owed = state_.Items();
     for (const std::string& address : owed) {

@@ -292,10 +292,13 @@ class SharedMachine : public ::testing::Test {
         s.Put("wlmB/Storage Folders/Junk Found/j.eml", Eml("b-junk@x.example", "b@x.example"));
     }
 
-    void Run(const Person& p) {
+    void Run(const Person& p, const std::function<void()>& asUser = {}) {
         const std::string registry = s.OtherRegistry(p.registry, p.identity, p.oe, p.wlm);
         fs::remove(s.Program() / "console.txt");
-        ASSERT_EQ(s.Program().Run({}, {"QUELLBOX_REGISTRY=" + registry}).exitCode, 0);
+        ASSERT_EQ(s.Program()
+                      .Run({}, {"QUELLBOX_REGISTRY=" + registry}, std::chrono::seconds(60), asUser)
+                      .exitCode,
+                  0);
     }
 
     // conf\stores: each store's id by its root's folder name.
@@ -431,6 +434,24 @@ TEST_F(SharedMachine, EachStoreKeepsItsOwnStateAndTheListsStayTheMachines) {
     EXPECT_EQ(s.Database().at("dora@b.example").to, 2u);
     Ids();
     EXPECT_NE(dates["oeB"], old);
+
+    // What another store owes cannot be told while its state file cannot be
+    // read: nothing leaves the list through A's folder then.
+    s.Messages("Junk Found.dbx", {}, "oeA");
+    AsOrdinaryUser user(s);
+    const std::string unreadable = s.Program() / ("conf/oesbs" + b);
+    ::chmod(unreadable.c_str(), 0);
+    Run(kA, user.Drop());
+    EXPECT_EQ(s.File("blockedsenders"),
+              "a-spam@x.example\r\nb-junk@x.example\r\nspam@both.example\r\n");
+    const std::string path = s.Program().Dir().Path() + "\\conf\\oesbs" + b;
+    EXPECT_EQ(s.Console(), (Lines{"70:Permission denied",
+                                  "Unable to read " + path + "; it is left unchanged in this run.",
+                                  "Unable to open Windows Live Mail Inbox",
+                                  "Unable to find the folder junk found in Windows Live Mail"}));
+    ::chmod(unreadable.c_str(), 0644);
+    Run(kA);
+    EXPECT_EQ(s.File("blockedsenders"), "b-junk@x.example\r\nspam@both.example\r\n");
 }
 
 }  // namespace
