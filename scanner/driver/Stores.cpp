@@ -1,7 +1,6 @@
 #include "scanner/driver/Stores.h"
 
 #include <algorithm>
-#include <cstddef>
 #include <cstdio>
 
 #include "common/CivilTime.h"
@@ -22,33 +21,28 @@ namespace {
 
 constexpr std::string_view kMagic = "stores 1\r\n";
 
-// Each kind's id and first state file names, in the run's order.
+// Each kind's id and first state file names, in the order of StoreKind.
 struct KindInfo {
-    StoreKind kind;
     const char* id;
-    StoreState first;
+    const char* sent;
+    const char* approve;
+    const char* block;
 };
-const KindInfo kKinds[] = {
-    {StoreKind::kOutlookExpress, "oe", {"oesent", "oesas", "oesbs"}},
-    {StoreKind::kWindowsLiveMail, "wlm", {"wlmsent", "wlmas", "wlmbs"}},
-    {StoreKind::kWindowsMail, "wmail", {"wmailsent", "wmailas", "wmailbs"}},
-};
+constexpr KindInfo kKinds[] = {{"oe", "oesent", "oesas", "oesbs"},
+                               {"wlm", "wlmsent", "wlmas", "wlmbs"},
+                               {"wmail", "wmailsent", "wmailas", "wmailbs"}};
+constexpr StoreKind kKindOf[] = {StoreKind::kOutlookExpress, StoreKind::kWindowsLiveMail,
+                                 StoreKind::kWindowsMail};
 
 const KindInfo& Info(StoreKind kind) {
-    return *std::find_if(std::begin(kKinds), std::end(kKinds),
-                         [&](const KindInfo& k) { return k.kind == kind; });
+    return kKinds[static_cast<int>(kind)];
 }
 
-const char* ProgramName(StoreKind kind) {
-    switch (kind) {
-        case StoreKind::kWindowsLiveMail:
-            return eml::StoreName(eml::StoreKind::kWindowsLiveMail);
-        case StoreKind::kWindowsMail:
-            return eml::StoreName(eml::StoreKind::kWindowsMail);
-        case StoreKind::kOutlookExpress:
-            break;
-    }
-    return "Outlook Express";
+std::string ProgramName(StoreKind kind) {
+    if (kind == StoreKind::kOutlookExpress)
+        return "Outlook Express";
+    return eml::StoreName(kind == StoreKind::kWindowsMail ? eml::StoreKind::kWindowsMail
+                                                          : eml::StoreKind::kWindowsLiveMail);
 }
 
 // One line of conf\stores.
@@ -56,7 +50,6 @@ struct Entry {
     StoreKind kind;
     std::string suffix;  // empty for the first store of its kind, else "-" and 8 hex digits
     std::string date;    // yyyy-mm-dd, the day it was last scanned
-    int64_t day;         // the same as days since 1970
     std::string root;
 };
 
@@ -75,51 +68,35 @@ std::string IndexPath() {
     return ProgramFolder() + "\\conf\\stores";
 }
 
-StoreState StateOf(StoreKind kind, const std::string& suffix) {
-    const StoreState& first = Info(kind).first;
-    return {first.sent + suffix, first.approve + suffix, first.block + suffix};
+StoreState StateOf(const Entry& e) {
+    const KindInfo& k = Info(e.kind);
+    return {k.sent + e.suffix, k.approve + e.suffix, k.block + e.suffix};
 }
 
-// A root as it is recorded and compared: without trailing separators.
-std::string Trimmed(std::string root) {
-    while (root.size() > 1 && (root.back() == '\\' || root.back() == '/'))
-        root.pop_back();
-    return root;
+// The entry of a kind's store at root, or of a kind's id suffix; nullptr
+// when there is none.
+Entry* Find(Index& index, StoreKind kind, const std::string* root, const std::string* suffix) {
+    for (Entry& e : index.entries) {
+        if (e.kind == kind &&
+            ((root && text::EqualNoCase(e.root, *root)) || (suffix && e.suffix == *suffix)))
+            return &e;
+    }
+    return nullptr;
 }
 
-// Days since 1970 of a "yyyy-mm-dd" text; nothing for any other text.
-std::optional<int64_t> DayOf(std::string_view date) {
+// Days since 1970 of a "yyyy-mm-dd" text; -1 for any other text.
+int64_t DayOf(const std::string& date) {
     int y = 0, m = 0, d = 0;
     char tail = 0;
-    const std::string text(date);
-    if (date.size() != 10 || std::sscanf(text.c_str(), "%4d-%2d-%2d%c", &y, &m, &d, &tail) != 3 ||
+    if (date.size() != 10 || std::sscanf(date.c_str(), "%4d-%2d-%2d%c", &y, &m, &d, &tail) != 3 ||
         m < 1 || m > 12 || d < 1 || d > 31)
-        return std::nullopt;
+        return -1;
     return civil::DaysFromCivil(y, m, d);
 }
 
-// The suffix of an id ("" or "-" and 8 lower-case hex digits) when the id
-// names a kind; false otherwise.
-bool ParseId(std::string_view id, Entry& entry) {
-    for (const KindInfo& k : kKinds) {
-        const std::string_view base = k.id;
-        if (id.substr(0, base.size()) != base)
-            continue;
-        const std::string_view suffix = id.substr(base.size());
-        const bool hex = suffix.size() == 9 && suffix[0] == '-' &&
-                         suffix.find_first_not_of("0123456789abcdef", 1) == std::string_view::npos;
-        if (!suffix.empty() && !hex)
-            continue;
-        entry.kind = k.kind;
-        entry.suffix = std::string(suffix);
-        return true;
-    }
-    return false;
-}
-
-// The entries of the index's text; false when it is damaged (a wrong first
-// line, a line that is no entry, one store or one id twice).
-bool Parse(std::string_view text, std::vector<Entry>& entries) {
+// Reads the index's text into index.entries; false when it is damaged (a
+// wrong first line, a line that is no entry, one store or one id twice).
+bool Parse(std::string_view text, Index& index) {
     if (text.empty())
         return true;  // emptied by hand: no store recorded yet
     if (text.substr(0, kMagic.size()) != kMagic)
@@ -127,62 +104,48 @@ bool Parse(std::string_view text, std::vector<Entry>& entries) {
     text.remove_prefix(kMagic.size());
     while (!text.empty()) {
         const size_t end = text.find("\r\n");
-        if (end == std::string_view::npos)
+        const size_t blank = text.find(' ');
+        if (end == std::string_view::npos || blank > end || end < blank + 13 ||
+            text[blank + 11] != ' ')
             return false;
-        const std::string_view line = text.substr(0, end);
+        const std::string_view id = text.substr(0, blank);
+        Entry entry{StoreKind::kOutlookExpress,
+                    {},
+                    std::string(text.substr(blank + 1, 10)),
+                    std::string(text.substr(blank + 12, end - blank - 12))};
         text.remove_prefix(end + 2);
-        const size_t blank = line.find(' ');
-        Entry entry{};
-        if (blank == std::string_view::npos || !ParseId(line.substr(0, blank), entry) ||
-            line.size() < blank + 13 || line[blank + 11] != ' ')
-            return false;
-        entry.date = std::string(line.substr(blank + 1, 10));
-        const std::optional<int64_t> day = DayOf(entry.date);
-        entry.root = std::string(line.substr(blank + 12));
-        if (!day || entry.root.empty())
-            return false;
-        entry.day = *day;
-        for (const Entry& e : entries) {
-            if (e.kind == entry.kind &&
-                (e.suffix == entry.suffix || text::EqualNoCase(e.root, entry.root)))
-                return false;
+        // The id: a kind's, alone or with "-" and 8 lower-case hex digits.
+        bool known = false;
+        for (int k = 0; k < 3 && !known; ++k) {
+            const std::string_view base = kKinds[k].id;
+            const std::string_view suffix = id.substr(std::min(base.size(), id.size()));
+            known = id.substr(0, base.size()) == base &&
+                    (suffix.empty() ||
+                     (suffix.size() == 9 && suffix[0] == '-' &&
+                      suffix.find_first_not_of("0123456789abcdef", 1) == std::string_view::npos));
+            entry.kind = kKindOf[k];
+            entry.suffix = std::string(suffix);
         }
-        entries.push_back(std::move(entry));
+        if (!known || DayOf(entry.date) < 0 || Find(index, entry.kind, &entry.root, &entry.suffix))
+            return false;
+        index.entries.push_back(std::move(entry));
     }
     return true;
 }
 
-bool Write(const std::vector<Entry>& entries) {
+bool Write(const Index& index) {
     std::string text(kMagic);
-    for (const Entry& e : entries)
+    for (const Entry& e : index.entries)
         text += Info(e.kind).id + e.suffix + " " + e.date + " " + e.root + "\r\n";
     return platform::Files().ReplaceFile(IndexPath(), text, platform::Durability::kSynced);
 }
 
-// The suffix of a further store of a kind: 8 hex digits of a hash of its
-// root, taken again with a counter should another store of the kind have
-// them.
-std::string NewSuffix(const std::vector<Entry>& entries, StoreKind kind, const std::string& root) {
-    const std::string key = text::Lower(root);
-    for (int n = 0;; ++n) {
-        const std::string suffix =
-            "-" + hash::Fnv1aHex(n == 0 ? key : key + "\n" + std::to_string(n)).substr(0, 8);
-        if (std::none_of(entries.begin(), entries.end(),
-                         [&](const Entry& e) { return e.kind == kind && e.suffix == suffix; }))
-            return suffix;
-    }
-}
-
-struct Today {
-    std::string date;
-    int64_t day;
-};
-
-Today Now() {
+// Today, local time, as yyyy-mm-dd.
+std::string Today() {
     const platform::LocalTime now = platform::Time().Now();
-    char date[16];
+    char date[32];
     std::snprintf(date, sizeof date, "%04d-%02d-%02d", now.year, now.month, now.day);
-    return {date, civil::DaysFromCivil(now.year, now.month, now.day)};
+    return date;
 }
 
 }  // namespace
@@ -194,7 +157,7 @@ void LoadStoreIndex() {
     if (platform::Files().Kind(path) == platform::PathKind::kMissing)
         return;
     std::string text;
-    if (!platform::Files().ReadFile(path, text) || !Parse(text, index.entries)) {
+    if (!platform::Files().ReadFile(path, text) || !Parse(text, index)) {
         index.usable = false;
         index.entries.clear();
         ConsoleLog(kStoreIndexUnreadable);
@@ -204,82 +167,70 @@ void LoadStoreIndex() {
 std::vector<StoreState> KnownStoreStates() {
     std::vector<StoreState> states;
     for (const KindInfo& k : kKinds)
-        states.push_back(k.first);
+        states.push_back({k.sent, k.approve, k.block});
     for (const Entry& e : TheIndex().entries) {
         if (!e.suffix.empty())
-            states.push_back(StateOf(e.kind, e.suffix));
+            states.push_back(StateOf(e));
     }
     return states;
 }
 
 std::vector<std::string> VerdictStateFiles(bool approve) {
     std::vector<std::string> names;
-    for (const StoreState& state : KnownStoreStates())
-        names.push_back(approve ? state.approve : state.block);
+    for (StoreState& state : KnownStoreStates())
+        names.push_back(std::move(approve ? state.approve : state.block));
     return names;
 }
 
 void RegisterRunStores(const std::string& oeRoot) {
     Index& index = TheIndex();
     index.run.clear();
-    const auto found = [&](StoreKind kind, const std::string& root) {
-        if (platform::Files().Kind(root) == platform::PathKind::kFolder)
-            index.run.push_back({kind, Trimmed(root), std::nullopt});
-    };
-    found(StoreKind::kOutlookExpress, oeRoot);
     const std::string live = eml::StoreRoot(eml::StoreKind::kWindowsLiveMail);
-    found(StoreKind::kWindowsLiveMail, live);
+    const std::string mail = eml::StoreRoot(eml::StoreKind::kWindowsMail);
     // Both programs pointed at one folder: it is one store, scanned once as
     // the Windows Live Mail store (its Sent Items would otherwise count twice).
-    const std::string mail = eml::StoreRoot(eml::StoreKind::kWindowsMail);
-    if (!text::EqualNoCase(mail, live))
-        found(StoreKind::kWindowsMail, mail);
+    const std::string* roots[] = {&oeRoot, &live, text::EqualNoCase(mail, live) ? nullptr : &mail};
+    for (int k = 0; k < 3; ++k) {
+        if (!roots[k] || platform::Files().Kind(*roots[k]) != platform::PathKind::kFolder)
+            continue;
+        std::string root = *roots[k];
+        while (root.size() > 1 && (root.back() == '\\' || root.back() == '/'))
+            root.pop_back();
+        index.run.push_back({kKindOf[k], std::move(root), std::nullopt});
+    }
     if (!index.usable)
         return;  // the console said so when it was read
 
-    const Today today = Now();
+    const std::string today = Today();
+    const Index before = index;
     bool changed = false;
-    std::vector<size_t> added;
     for (const RunStore& store : index.run) {
-        const auto it =
-            std::find_if(index.entries.begin(), index.entries.end(), [&](const Entry& e) {
-                return e.kind == store.kind && text::EqualNoCase(e.root, store.root);
-            });
-        if (it != index.entries.end()) {
-            changed = changed || it->date != today.date;
-            it->date = today.date;
-            it->day = today.day;
-            continue;
+        if (Entry* e = Find(index, store.kind, &store.root, nullptr)) {
+            changed = changed || e->date != today;
+            e->date = today;
+        } else if (store.root.find_first_of("\r\n") == std::string::npos) {
+            // The first store of its kind takes the first names; a further
+            // one 8 hex digits of a hash of its root, hashed again with a
+            // counter should another store of the kind have them.
+            std::string suffix;
+            const std::string key = text::Lower(store.root);
+            for (int n = 0; Find(index, store.kind, nullptr, &suffix); ++n)
+                suffix =
+                    "-" + hash::Fnv1aHex(n ? key + "\n" + std::to_string(n) : key).substr(0, 8);
+            index.entries.push_back({store.kind, suffix, today, store.root});
+            changed = true;
         }
-        // A root that cannot be written on one line cannot be recorded.
-        if (store.root.find_first_of("\r\n") != std::string::npos)
-            continue;
-        const bool firstFree =
-            std::none_of(index.entries.begin(), index.entries.end(),
-                         [&](const Entry& e) { return e.kind == store.kind && e.suffix.empty(); });
-        added.push_back(index.entries.size());
-        index.entries.push_back({store.kind,
-                                 firstFree ? "" : NewSuffix(index.entries, store.kind, store.root),
-                                 today.date, today.day, store.root});
-        changed = true;
     }
     // Written before any state file of a new store: every state file on the
     // disk then belongs to a recorded store. A store that could not be
     // recorded keeps no state in this run.
-    if (changed && !Write(index.entries)) {
-        for (auto at = added.rbegin(); at != added.rend(); ++at)
-            index.entries.erase(index.entries.begin() + static_cast<std::ptrdiff_t>(*at));
-    }
+    if (changed && !Write(index))
+        index.entries = before.entries;
     for (RunStore& store : index.run) {
-        const auto it =
-            std::find_if(index.entries.begin(), index.entries.end(), [&](const Entry& e) {
-                return e.kind == store.kind && text::EqualNoCase(e.root, store.root);
-            });
-        if (it != index.entries.end())
-            store.state = StateOf(it->kind, it->suffix);
+        if (const Entry* e = Find(index, store.kind, &store.root, nullptr))
+            store.state = StateOf(*e);
         else
-            ConsoleLog("Unable to record the " + std::string(ProgramName(store.kind)) + " store " +
-                       store.root +
+            ConsoleLog("Unable to record the " + ProgramName(store.kind) + " store " + store.root +
                        " in conf\\stores; its Sent Items, approve and block folders are not "
                        "scanned in this run.");
     }
@@ -298,18 +249,18 @@ void ReleaseGoneStores() {
     const std::optional<std::string> keep = Need(gConf).GetValue("oe_save_scanned_addresses");
     if (!index.usable || (keep && *keep == "yes"))
         return;
-    const int64_t today = Now().day;
+    const int64_t today = DayOf(Today());
     for (const Entry& e : index.entries) {
-        if (today - e.day <= kStoreGoneAfterDays)
+        if (today - DayOf(e.date) <= kStoreGoneAfterDays)
             continue;
-        const StoreState state = StateOf(e.kind, e.suffix);
+        const StoreState state = StateOf(e);
         bool released = false;
-        for (const bool approve : {true, false}) {
-            const std::string& name = approve ? state.approve : state.block;
-            const std::string path = ProgramFolder() + "\\conf\\" + name;
+        for (const std::string* name : {&state.approve, &state.block}) {
+            const std::string path = ProgramFolder() + "\\conf\\" + *name;
             if (!platform::IsOrdinaryFile(platform::Files(), path))
                 continue;
-            FolderHarvest harvest(approve, name, "release of a store no longer scanned");
+            FolderHarvest harvest(name == &state.approve, *name,
+                                  "release of a store no longer scanned");
             if (!harvest.ListsKept())
                 continue;  // a file that cannot be read: nothing can be told
             if (harvest.ReleaseAll())
@@ -317,9 +268,8 @@ void ReleaseGoneStores() {
             released = true;
         }
         if (released)
-            ConsoleLog("The " + std::string(ProgramName(e.kind)) + " store " + e.root +
-                       " was last scanned on " + e.date +
-                       "; the addresses only its folders held leave the lists.");
+            ConsoleLog("The " + ProgramName(e.kind) + " store " + e.root + " was last scanned on " +
+                       e.date + "; the addresses only its folders held leave the lists.");
     }
 }
 
