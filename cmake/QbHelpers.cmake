@@ -17,6 +17,26 @@ function(qb_add_child_folders)
   endforeach()
 endfunction()
 
+# qb_add_preload_library(TARGET SOURCE RESULT): a shared library that tests
+# preload into the real scanner (LD_PRELOAD), built without the sanitizer
+# flags; RESULT gets the LD_PRELOAD text for it. In a GCC sanitizer build the
+# sanitizer's runtime comes first, as it must in the process (clang links it
+# into the program, where it comes first anyway).
+function(qb_add_preload_library target source result)
+  add_library(${target} SHARED ${source})
+  get_target_property(options ${target} COMPILE_OPTIONS)
+  list(FILTER options EXCLUDE REGEX "sanitize|omit-frame-pointer")
+  set_target_properties(${target} PROPERTIES COMPILE_OPTIONS "${options}" LINK_OPTIONS "")
+  target_link_libraries(${target} PRIVATE ${CMAKE_DL_LIBS})
+  set(preload "$<TARGET_FILE:${target}>")
+  if(QB_SANITIZE AND CMAKE_C_COMPILER_ID STREQUAL "GNU")
+    execute_process(COMMAND ${CMAKE_C_COMPILER} -print-file-name=libasan.so
+                    OUTPUT_VARIABLE runtime OUTPUT_STRIP_TRAILING_WHITESPACE)
+    set(preload "${runtime}:${preload}")
+  endif()
+  set(${result} "${preload}" PARENT_SCOPE)
+endfunction()
+
 # qb_add_gtest(NAME SOURCES... LIBS ... [LABELS ...]): one GoogleTest
 # executable registered with CTest, test by test, with the CTest labels given.
 function(qb_add_gtest name)

@@ -48,6 +48,9 @@ struct FolderEntry {
     std::string name;
     PathKind kind = PathKind::kMissing;  // kFile, kHiddenFile or kFolder
     bool link = false;  // a symbolic link (or junction) leading to the file or folder
+    // Neither a file nor a folder: a pipe, socket or device, or a link that
+    // leads nowhere (kind kMissing). Never opened by the file system's readers.
+    bool special = false;
 };
 
 class FileSystem {
@@ -107,13 +110,23 @@ class FileSystem {
     }
 
     // Fills out with the entries of the folder at path ("." and ".." left
-    // out), in no particular order. False, with out empty, when path is no
-    // folder or cannot be listed. An entry that vanishes while the folder is
-    // listed may be missing or may come with kind kMissing.
-    virtual bool ListFolder(const std::string& path, std::vector<FolderEntry>& out) {
+    // out), in no particular order. False, with out empty and why holding
+    // the system's reason ("Permission denied"), when path is no folder or
+    // cannot be listed, and also when the listing breaks off part way (an
+    // I/O error, a network share gone): a part of a folder is never handed
+    // out as the whole. An entry that vanishes while the folder is listed
+    // may be missing or may come with kind kMissing.
+    virtual bool ListFolder(const std::string& path, std::vector<FolderEntry>& out,
+                            std::string& why) {
         (void)path;
         out.clear();
+        why = "not supported";
         return false;
+    }
+    // The same without the reason.
+    bool ListFolder(const std::string& path, std::vector<FolderEntry>& out) {
+        std::string why;
+        return ListFolder(path, out, why);
     }
 };
 

@@ -38,6 +38,21 @@ void MemoryFileSystem::PutUnreadableFile(const std::string& path, std::string co
     files_[Key(path)] = std::move(f);
 }
 
+void MemoryFileSystem::PutSpecialFile(const std::string& path) {
+    File f;
+    f.special = true;
+    f.hidden = true;  // like a system file: never taken for an ordinary one
+    f.unreadable = true;
+    files_[Key(path)] = std::move(f);
+}
+
+void MemoryFileSystem::FailListing(const std::string& path, std::string why) {
+    if (why.empty())
+        listingFailures_.erase(Key(path));
+    else
+        listingFailures_[Key(path)] = std::move(why);
+}
+
 Durability MemoryFileSystem::LastDurability(const std::string& path) const {
     auto it = files_.find(Key(path));
     return it == files_.end() ? Durability::kAtomicOnly : it->second.lastDurability;
@@ -177,32 +192,43 @@ std::unique_ptr<ReadableFile> MemoryFileSystem::OpenForReading(const std::string
     });
 }
 
-bool MemoryFileSystem::ListFolder(const std::string& path, std::vector<FolderEntry>& out) {
+bool MemoryFileSystem::ListFolder(const std::string& path, std::vector<FolderEntry>& out,
+                                  std::string& why) {
     out.clear();
     const std::string key = Key(path);
-    if (!IsFolder(key))
+    if (const auto failure = listingFailures_.find(key); failure != listingFailures_.end()) {
+        why = failure->second;
         return false;
+    }
+    if (!IsFolder(key)) {
+        why = files_.count(key) ? "Not a directory" : "No such file or directory";
+        return false;
+    }
     const std::string prefix = key + "/";
     // Each direct child once: a file of its own, or the first part of a
     // deeper path (a folder, which no file of the same name overrides).
     std::map<std::string, FolderEntry> children;
-    const auto take = [&](std::string_view rest, PathKind kind) {
+    const auto take = [&](std::string_view rest, PathKind kind, bool special) {
         const size_t slash = rest.find('/');
         const std::string name(rest.substr(0, slash));
         FolderEntry& entry = children[name];
         entry.name = name;
-        if (slash != std::string_view::npos)
+        if (slash != std::string_view::npos) {
             kind = PathKind::kFolder;
-        if (entry.kind != PathKind::kFolder)
+            special = false;
+        }
+        if (entry.kind != PathKind::kFolder) {
             entry.kind = kind;
+            entry.special = special;
+        }
     };
     for (auto it = files_.lower_bound(prefix); it != files_.end() && it->first.starts_with(prefix);
          ++it)
         take(std::string_view(it->first).substr(prefix.size()),
-             it->second.hidden ? PathKind::kHiddenFile : PathKind::kFile);
+             it->second.hidden ? PathKind::kHiddenFile : PathKind::kFile, it->second.special);
     for (auto it = folders_.lower_bound(prefix); it != folders_.end() && it->starts_with(prefix);
          ++it)
-        take(std::string_view(*it).substr(prefix.size()), PathKind::kFolder);
+        take(std::string_view(*it).substr(prefix.size()), PathKind::kFolder, false);
     for (auto& [name, entry] : children)
         out.push_back(std::move(entry));
     return true;

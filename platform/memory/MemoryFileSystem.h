@@ -22,6 +22,14 @@ class MemoryFileSystem final : public FileSystem {
     // program; writes still succeed unless they are made to fail.
     void PutUnreadableFile(const std::string& path, std::string content);
     void PutFolder(const std::string& path);
+    // An entry that is neither a file nor a folder (a pipe, a socket, a
+    // device, a link that leads nowhere): listed as special, never read.
+    void PutSpecialFile(const std::string& path);
+    // From now on the listing of the folder at path fails with why, as one
+    // without the right to list it, or one whose listing breaks off part
+    // way (an I/O error, a network share gone); an empty why lets it list
+    // again.
+    void FailListing(const std::string& path, std::string why);
     // The file's content, or "<missing>" when there is none.
     std::string Content(const std::string& path) const;
     bool Has(const std::string& path) const;
@@ -50,13 +58,16 @@ class MemoryFileSystem final : public FileSystem {
     // Reads see the file's content as it is at each read; a file that is
     // gone meanwhile fails the read.
     std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) override;
-    bool ListFolder(const std::string& path, std::vector<FolderEntry>& out) override;
+    using FileSystem::ListFolder;
+    bool ListFolder(const std::string& path, std::vector<FolderEntry>& out,
+                    std::string& why) override;
 
   private:
     struct File {
         std::string content;
         bool hidden = false;
         bool unreadable = false;
+        bool special = false;
         Durability lastDurability = Durability::kAtomicOnly;
     };
     static std::string Key(std::string_view path);
@@ -64,6 +75,7 @@ class MemoryFileSystem final : public FileSystem {
 
     std::map<std::string, File> files_;
     std::set<std::string> folders_;
+    std::map<std::string, std::string> listingFailures_;
     bool writesFail_ = false;
     int writeCount_ = 0;
     int syncedWriteCount_ = 0;

@@ -124,14 +124,28 @@ PathKind PosixFileSystem::Kind(const std::string& path) {
     return KindOf(st.st_mode, BaseName(native));
 }
 
-bool PosixFileSystem::ListFolder(const std::string& path, std::vector<FolderEntry>& out) {
+bool PosixFileSystem::ListFolder(const std::string& path, std::vector<FolderEntry>& out,
+                                 std::string& why) {
     out.clear();
     const std::string native = NativePath(path);
     DIR* dir = native.empty() ? nullptr : ::opendir(native.c_str());
-    if (dir == nullptr)
+    if (dir == nullptr) {
+        why = std::strerror(native.empty() ? ENOENT : errno);
         return false;
+    }
     const int dirFd = ::dirfd(dir);
-    while (const dirent* entry = ::readdir(dir)) {
+    for (;;) {
+        // readdir tells the end of the folder from a failure only by errno.
+        errno = 0;
+        const dirent* entry = ::readdir(dir);
+        if (entry == nullptr) {
+            if (errno == 0)
+                break;
+            why = std::strerror(errno);
+            out.clear();
+            ::closedir(dir);
+            return false;
+        }
         const std::string name = entry->d_name;
         if (name == "." || name == "..")
             continue;
@@ -145,16 +159,19 @@ bool PosixFileSystem::ListFolder(const std::string& path, std::vector<FolderEntr
             continue;
         }
         // Otherwise the entry's own status; only a link's target needs a
-        // second one. An entry gone meanwhile, or a dangling link, stays
-        // kMissing.
+        // second one. An entry gone meanwhile stays kMissing; a link that
+        // leads nowhere too, and it is special.
         struct stat st;
         bool known = ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
         if (known && S_ISLNK(st.st_mode)) {
             item.link = true;
             known = ::fstatat(dirFd, name.c_str(), &st, 0) == 0;
+            item.special = !known;
         }
-        if (known)
+        if (known) {
             item.kind = KindOf(st.st_mode, name);
+            item.special = !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+        }
         out.push_back(std::move(item));
     }
     ::closedir(dir);

@@ -28,7 +28,9 @@ class PosixFileSystem final : public FileSystem {
     bool DeleteFile(const std::string& path) override;
     bool CreateFolder(const std::string& path) override;
     std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) override;
-    bool ListFolder(const std::string& path, std::vector<FolderEntry>& out) override;
+    using FileSystem::ListFolder;
+    bool ListFolder(const std::string& path, std::vector<FolderEntry>& out,
+                    std::string& why) override;
 };
 
 }  // namespace qb::platform

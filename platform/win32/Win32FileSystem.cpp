@@ -165,6 +165,19 @@ bool IsReadOnly(const std::string& path) {
            (attributes & FILE_ATTRIBUTE_READONLY);
 }
 
+// The system's text for an error number, without its closing period and
+// line end ("Access is denied"); "Windows error <n>" when it has none.
+std::string SystemErrorText(DWORD error) {
+    char buffer[512] = {};
+    const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                     nullptr, error, 0, buffer, sizeof buffer, nullptr);
+    std::string text(buffer, n);
+    while (!text.empty() &&
+           (text.back() == '\r' || text.back() == '\n' || text.back() == ' ' || text.back() == '.'))
+        text.pop_back();
+    return text.empty() ? "Windows error " + std::to_string(error) : text;
+}
+
 // What marked the name of a temporary file of ReplaceFile in earlier
 // versions: "~" + the replaced file's name + this + the process and a
 // counter in hexadecimal.
@@ -349,37 +362,54 @@ std::unique_ptr<ReadableFile> Win32FileSystem::OpenForReading(const std::string&
     return file;
 }
 
-bool Win32FileSystem::ListFolder(const std::string& path, std::vector<FolderEntry>& out) {
+bool Win32FileSystem::ListFolder(const std::string& path, std::vector<FolderEntry>& out,
+                                 std::string& why) {
     out.clear();
-    if (path.empty() || IsDevice(path))
+    if (path.empty() || IsDevice(path)) {
+        why = SystemErrorText(ERROR_PATH_NOT_FOUND);
         return false;
+    }
     std::wstring pattern = WidePath(path);
     if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L'/')
         pattern += L'\\';
     pattern += L'*';
     WIN32_FIND_DATAW found;
     HANDLE search = ::FindFirstFileW(pattern.c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return ::GetLastError() == ERROR_FILE_NOT_FOUND && Kind(path) == PathKind::kFolder;
-    do {
+    if (search == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND && Kind(path) == PathKind::kFolder)
+            return true;  // a folder without even "." and "..": a drive's empty root
+        why = SystemErrorText(error);
+        return false;
+    }
+    for (;;) {
         const std::wstring_view name = found.cFileName;
-        if (name == L"." || name == L"..")
-            continue;
-        FolderEntry entry;
-        entry.name = EscapedName(name);
-        const DWORD a = found.dwFileAttributes;
-        entry.link = (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-        if (a & FILE_ATTRIBUTE_DIRECTORY)
-            entry.kind = PathKind::kFolder;
-        else if ((a & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DEVICE)) ||
-                 IsDevice(entry.name))
-            entry.kind = PathKind::kHiddenFile;
-        else
-            entry.kind = PathKind::kFile;
-        out.push_back(std::move(entry));
-    } while (::FindNextFileW(search, &found));
-    ::FindClose(search);
-    return true;
+        if (name != L"." && name != L"..") {
+            FolderEntry entry;
+            entry.name = EscapedName(name);
+            const DWORD a = found.dwFileAttributes;
+            entry.link = (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+            entry.special = (a & FILE_ATTRIBUTE_DEVICE) || IsDevice(entry.name);
+            if (a & FILE_ATTRIBUTE_DIRECTORY)
+                entry.kind = PathKind::kFolder;
+            else if ((a & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) || entry.special)
+                entry.kind = PathKind::kHiddenFile;
+            else
+                entry.kind = PathKind::kFile;
+            out.push_back(std::move(entry));
+        }
+        if (!::FindNextFileW(search, &found)) {
+            // The end of the folder, or a listing that broke off (a network
+            // share gone, a disk error): only the end is a whole listing.
+            const DWORD error = ::GetLastError();
+            ::FindClose(search);
+            if (error == ERROR_NO_MORE_FILES)
+                return true;
+            out.clear();
+            why = SystemErrorText(error);
+            return false;
+        }
+    }
 }
 
 }  // namespace qb::platform

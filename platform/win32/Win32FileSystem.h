@@ -33,7 +33,9 @@ class Win32FileSystem final : public FileSystem {
     bool DeleteFile(const std::string& path) override;
     bool CreateFolder(const std::string& path) override;
     std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) override;
-    bool ListFolder(const std::string& path, std::vector<FolderEntry>& out) override;
+    using FileSystem::ListFolder;
+    bool ListFolder(const std::string& path, std::vector<FolderEntry>& out,
+                    std::string& why) override;
 };
 
 // The escaped form of a wide name and the wide path of a path text that may

@@ -77,27 +77,17 @@ bool SaveAddressDatabase();
 // The console line of a database save that failed.
 inline constexpr const char* kDatabaseNotSaved = "Unable to save the address database.";
 
-// conf\oesent and the database together (SentState.cpp); name is the state
-// file under conf ("oesent", or another store's, with the same safeguards). Saves the database
-// and then writes sent to its file, through conf\oesent.pending so that a
-// kill at any moment leaves the next run counting each message once. False,
-// with conf\oesent untouched, when the database could not be saved; raises
-// the list's error when conf\oesent cannot be written.
-bool SaveSentStateWithDatabase(lists::FileList& sent, const std::string& name = "oesent");
+// A store's Sent Items state file and the database together (SentState.cpp);
+// name is the state file under conf ("oesent", or another store's, see
+// Stores.h). Saves the database and then writes sent to its file, through
+// conf\<name>.pending so that a kill at any moment leaves the next run
+// counting each message once. False, with the state file untouched, when the
+// database could not be saved; raises the list's error when the state file
+// cannot be written.
+bool SaveSentStateWithDatabase(lists::FileList& sent, const std::string& name);
 // Completes or drops the pending file of a killed run. Call while this copy
 // is the only one and before the database is opened.
-void ResolvePendingSentState(const std::string& name = "oesent");
-
-// Each store's state files under conf: Outlook Express, Windows Live Mail,
-// Windows Mail, in the order the run scans them.
-struct StoreStateFiles {
-    const char* sent;
-    const char* approve;
-    const char* block;
-};
-inline constexpr StoreStateFiles kStoreStateFiles[] = {{"oesent", "oesas", "oesbs"},
-                                                       {"wlmsent", "wlmas", "wlmbs"},
-                                                       {"wmailsent", "wmailas", "wmailbs"}};
+void ResolvePendingSentState(const std::string& name);
 
 // The record of the list phase under way (see lists::ScanPhase):
 // program folder\conf\scanphase.

@@ -1,6 +1,6 @@
 // What the scans of every store share: the Inbox's sender count, the Sent
 // Items' recipient count, and the harvest of an approve or block folder into
-// its list and a state file of the store's own.
+// its list and a state file of the store's own (see Stores.h).
 #pragma once
 
 #include <memory>
@@ -33,7 +33,7 @@ class FolderHarvest {
   public:
     // approve: the approve harvest (else block); stateFile: under conf;
     // phaseName: the list phase's name in its record and console lines.
-    FolderHarvest(bool approve, const char* stateFile, const std::string& phaseName);
+    FolderHarvest(bool approve, const std::string& stateFile, const std::string& phaseName);
     FolderHarvest(const FolderHarvest&) = delete;
     FolderHarvest& operator=(const FolderHarvest&) = delete;
 
@@ -45,12 +45,28 @@ class FolderHarvest {
     // this store's count) and the registry counter (the run's count), and
     // writes both files.
     void Finish(const std::string& statusLine, bool removeGone = true);
+    // For a store gone for good: takes every address its state file owes off
+    // the target list (unless another store's state file owes it too) and
+    // out of the state file, as Finish does for addresses gone from the
+    // folder, and writes both files; no status line, no counter. True when
+    // the state file owes nothing any more.
+    bool ReleaseAll();
+    // Whether the target list and the state file could both be read (and no
+    // unfinished phase holds the lists): only then does the harvest change them.
+    bool ListsKept() const { return listsKept_; }
 
     // Forgets the run's sets (a new run starts).
     static void StartRun();
 
   private:
+    // Loads the other stores' state files of the kind, once.
+    void LoadOthers();
+    // Whether another store's state file holds the address.
     bool OwedElsewhere(const std::string& address);
+    // Takes the addresses the folder no longer holds off both lists.
+    void RemoveGone();
+    // Writes both files in the harvest's order and closes the phase.
+    void SaveFiles();
 
     bool approve_;
     std::string stateFile_;
@@ -61,6 +77,7 @@ class FolderHarvest {
     bool listsKept_ = false;
     std::vector<std::unique_ptr<lists::AddressList>> others_;  // loaded on first need
     bool othersLoaded_ = false;
+    bool othersUnreadable_ = false;  // another store's state file could not be read
 };
 
 }  // namespace qb::driver

@@ -12,6 +12,7 @@
 #include "scanner/driver/Driver.h"
 #include "scanner/driver/Guard.h"
 #include "scanner/driver/Harvest.h"
+#include "scanner/driver/Stores.h"
 #include "scanner/eml/MailStores.h"
 #include "scanner/lists/FileList.h"
 
@@ -21,33 +22,42 @@ namespace {
 
 // One store being scanned.
 struct Store {
-    eml::StoreKind kind;
-    std::string name;    // "Windows Live Mail"
-    std::string prefix;  // of its state files under conf: "wlm", "wmail"
+    std::string name;  // "Windows Live Mail"
     std::string root;
-    std::vector<eml::MailFolder> folders;
+    const StoreState* state;  // nullptr: no state in this run (see RunStore)
+    eml::StoreFolders folders;
 };
 
 // Calls visit(relative path, header) for each message of the folders,
 // reading each file's header section. A folder or message that cannot be
-// read gets a console line and the rest go on; the result says whether all
-// could be read.
+// read gets a console line (a folder the walk could not list has had its
+// line) and the rest go on; the result says whether all could be read.
 template <class Visit>
 bool ForEachMessage(const Store& store, const std::vector<const eml::MailFolder*>& folders,
                     Visit&& visit) {
     bool complete = true;
-    std::vector<std::string> names;
-    std::string buffer;
+    eml::MessageFileNames names;
+    std::string buffer, why;
     eml::MessageHeader header;
     for (const eml::MailFolder* folder : folders) {
         if (Tracing())
             ConsoleLog(store.name + " folder = " + folder->path);
-        if (!eml::MessageFiles(platform::Files(), folder->path, names)) {
-            ConsoleLog("Unable to open folder " + folder->path);
+        if (!folder->listed) {
             complete = false;
             continue;
         }
-        for (const std::string& file : names) {
+        if (!eml::MessageFiles(platform::Files(), folder->path, names, why)) {
+            ConsoleLog(eml::UnlistedFolderLine(folder->path, why));
+            complete = false;
+            continue;
+        }
+        // A pipe, socket, device or a link to nothing where a message is
+        // expected is never opened: it could hang the run.
+        for (const std::string& file : names.special) {
+            ConsoleLog("Unable to open " + folder->path + "\\" + file + ": not an ordinary file");
+            complete = false;
+        }
+        for (const std::string& file : names.files) {
             const std::string path = folder->path + "\\" + file;
             if (!eml::ReadMessageFile(platform::Files(), path, buffer, header)) {
                 ConsoleLog("Unable to open " + path);
@@ -63,14 +73,18 @@ bool ForEachMessage(const Store& store, const std::vector<const eml::MailFolder*
 template <class Pick>
 std::vector<const eml::MailFolder*> FoldersWhere(const Store& store, Pick&& pick) {
     std::vector<const eml::MailFolder*> out;
-    for (const eml::MailFolder& folder : store.folders) {
+    for (const eml::MailFolder& folder : store.folders.folders) {
         if (pick(folder))
             out.push_back(&folder);
     }
     return out;
 }
 
-void ReportUnableToOpen(const std::string& line) {
+// A standard folder that the store lacks. When a folder of the store could
+// not be listed, the folder may lie below it: its line said so already.
+void ReportNotFound(const Store& store, const std::string& line) {
+    if (!store.folders.complete)
+        return;
     StatusMessage(line);
     ConsoleLog(line);
 }
@@ -82,7 +96,7 @@ void ScanInbox(const Store& store) {
         const auto inboxes = FoldersWhere(
             store, [](const eml::MailFolder& f) { return f.topLevel && eml::IsInboxName(f.name); });
         if (inboxes.empty())
-            return ReportUnableToOpen("Unable to open " + store.name + " Inbox");
+            return ReportNotFound(store, "Unable to open " + store.name + " Inbox");
         const int64_t nowHour = NowHour();
         ForEachMessage(store, inboxes, [&](std::string_view file, const eml::MessageHeader& h) {
             // A message with no date to read cannot be told old enough; it
@@ -94,8 +108,8 @@ void ScanInbox(const Store& store) {
             }
             if (nowHour - *h.hour <= 24)
                 return;
-            for (const std::string& a : h.senders)
-                CountInboxSender(a);
+            if (!h.sender.empty())
+                CountInboxSender(h.sender);
         });
     });
 }
@@ -108,8 +122,10 @@ void ScanSent(const Store& store) {
             return f.topLevel && eml::IsSentItemsName(f.name);
         });
         if (sentFolders.empty())
-            return ReportUnableToOpen("Unable to open " + store.name + " Sent Items folder.");
-        const std::string stateName = store.prefix + "sent";
+            return ReportNotFound(store, "Unable to open " + store.name + " Sent Items folder.");
+        if (!store.state)
+            return;
+        const std::string& stateName = store.state->sent;
         lists::FileList sent;
         sent.SetFileLocation(ProgramFolder() + "\\conf\\" + stateName);
         sent.SetSortMode(1);
@@ -146,29 +162,39 @@ void ScanHarvest(const Store& store, bool approve) {
         const std::string wanted = value ? text::Lower(*value) : std::string();
         if (wanted.empty())
             return;  // not configured: the Outlook Express scan said so
+        if (!store.state)
+            return;
         const auto folders = FoldersWhere(
             store, [&](const eml::MailFolder& f) { return text::EqualNoCase(f.name, wanted); });
+        // What a folder that was not read held cannot be told from what left
+        // it: nothing leaves the list then, and the line says so.
+        const std::string incomplete = store.name + (approve ? " approve" : " block") +
+                                       " folder not read in full; no address leaves " +
+                                       (approve ? "approvedsenders" : "blockedsenders") +
+                                       " in this run.";
         if (folders.empty()) {
-            ConsoleLog("Unable to find the folder " + wanted + " in " + store.name);
+            ConsoleLog(store.folders.complete
+                           ? "Unable to find the folder " + wanted + " in " + store.name
+                           : incomplete);
             return;
         }
-        FolderHarvest harvest(approve, (store.prefix + (approve ? "as" : "bs")).c_str(),
+        FolderHarvest harvest(approve, approve ? store.state->approve : store.state->block,
                               store.name + (approve ? " approve" : " block") + " folder scan");
-        const bool complete =
-            ForEachMessage(store, folders, [&](std::string_view, const eml::MessageHeader& h) {
-                for (const std::string& a : h.senders)
-                    harvest.Address(a);
-            });
+        const bool complete = ForEachMessage(store, folders,
+                                             [&](std::string_view, const eml::MessageHeader& h) {
+                                                 if (!h.sender.empty())
+                                                     harvest.Address(h.sender);
+                                             }) &&
+                              store.folders.complete;
+        if (!complete)
+            ConsoleLog(incomplete);
         harvest.Finish(store.name + (approve ? " approved" : " blocked") + " addresses added : ",
                        complete);
     });
 }
 
-void ScanStore(eml::StoreKind kind, const char* prefix, const std::string& root) {
-    Store store{kind, eml::StoreName(kind), prefix, root, {}};
-    // A program that was never used here has no store: nothing to say.
-    if (platform::Files().Kind(store.root) != platform::PathKind::kFolder)
-        return;
+void ScanStore(const RunStore& run, eml::StoreKind kind) {
+    Store store{eml::StoreName(kind), run.root, run.state ? &*run.state : nullptr, {}};
     if (Tracing())
         ConsoleLog(store.name + " store root = " + store.root);
     store.folders = eml::FindFolders(platform::Files(), store.root, kind,
@@ -196,13 +222,12 @@ void ScanStore(eml::StoreKind kind, const char* prefix, const std::string& root)
 
 void ScanMailStores() {
     Guarded("ScanMailStores", [] {
-        const std::string live = eml::StoreRoot(eml::StoreKind::kWindowsLiveMail);
-        ScanStore(eml::StoreKind::kWindowsLiveMail, "wlm", live);
-        // Both programs pointed at one folder: it is one store, scanned once
-        // (its Sent Items would otherwise count twice).
-        const std::string mail = eml::StoreRoot(eml::StoreKind::kWindowsMail);
-        if (!text::EqualNoCase(mail, live))
-            ScanStore(eml::StoreKind::kWindowsMail, "wmail", mail);
+        // A program that was never used here has no store, and no line: the
+        // run's stores are those whose root is a folder (RegisterRunStores).
+        if (const RunStore* live = RunStoreOf(StoreKind::kWindowsLiveMail))
+            ScanStore(*live, eml::StoreKind::kWindowsLiveMail);
+        if (const RunStore* mail = RunStoreOf(StoreKind::kWindowsMail))
+            ScanStore(*mail, eml::StoreKind::kWindowsMail);
     });
 }
 

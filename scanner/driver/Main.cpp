@@ -14,6 +14,7 @@
 #include "scanner/driver/Driver.h"
 #include "scanner/driver/Guard.h"
 #include "scanner/driver/Harvest.h"
+#include "scanner/driver/Stores.h"
 #include "scanner/lists/AddressList.h"
 #include "scanner/lists/ScanPhase.h"
 #include "scanner/oe/OEIdentity.h"
@@ -174,17 +175,21 @@ bool Main() {
     const auto removeLeftovers = [](const std::string& file) {
         platform::Files().RemoveLeftoverTemporaries(ProgramFolder() + "\\conf\\" + file);
     };
-    for (const char* file : {"approvedsenders", "blockedsenders", "scanphase"})
+    for (const char* file : {"approvedsenders", "blockedsenders", "scanphase", "stores"})
         removeLeftovers(file);
-    for (const StoreStateFiles& store : kStoreStateFiles) {
-        for (const char* file : {store.sent, store.approve, store.block})
+    // Every store's state files: those conf\stores records, and the first
+    // names of each kind.
+    LoadStoreIndex();
+    const std::vector<StoreState> stores = KnownStoreStates();
+    for (const StoreState& store : stores) {
+        for (const std::string& file : {store.sent, store.approve, store.block})
             removeLeftovers(file);
-        removeLeftovers(std::string(store.sent) + ".pending");
+        removeLeftovers(store.sent + ".pending");
     }
     platform::Reg().RemoveLeftovers();
     // A run killed while saving the Sent Items counts left its conf\oesent
     // (or another store's) pending: settle it before the database is read.
-    for (const StoreStateFiles& store : kStoreStateFiles)
+    for (const StoreState& store : stores)
         ResolvePendingSentState(store.sent);
     // A run cut off in the middle of a list phase left its record: put the
     // phase's files back before any of them is read.
@@ -208,6 +213,8 @@ bool Main() {
         gAddrHandle = AddrLib().getSpamAddrH(ProgramFolder() + "\\conf", 5000);
         identity->Identity(GetLastUserID());
         gStoreRoot = identity->StoreRoot() + "\\";
+        // The run's stores, each with its own state files (conf\stores).
+        Guarded("RegisterStores", [&] { RegisterRunStores(identity->StoreRoot()); });
         identity->LoadBlockedList();
         StatusMessage("Importing Outlook Express block list ...");
 
@@ -247,6 +254,8 @@ bool Main() {
             ConsoleLog("Processed block folder");
 
         ScanMailStores();
+        // Stores gone for good (a deleted user or identity) stop owing.
+        Guarded("ReleaseGoneStores", [] { ReleaseGoneStores(); });
 
         identity.reset();
         // The release writes a changed database but reports no failure: an

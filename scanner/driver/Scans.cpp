@@ -14,6 +14,7 @@
 #include "scanner/driver/Driver.h"
 #include "scanner/driver/Guard.h"
 #include "scanner/driver/Harvest.h"
+#include "scanner/driver/Stores.h"
 #include "scanner/lists/AddressList.h"
 #include "scanner/lists/FileList.h"
 #include "scanner/lists/NumericKey.h"
@@ -104,17 +105,16 @@ bool OpenOrReport(oe::CDbx& dbx, const std::string& dbx_file, const std::string&
 struct FolderScan {
     bool approve;
     const char* procedure;
-    const char* stateFile;
     const char* statusLine;
     const char* failureLine;
 };
 
-// The state files of every store's harvest of a kind, in the run's order.
-std::vector<std::string> StateFiles(bool approve) {
-    std::vector<std::string> names;
-    for (const StoreStateFiles& store : kStoreStateFiles)
-        names.push_back(approve ? store.approve : store.block);
-    return names;
+// The Outlook Express store's state of this run; nullptr when its state
+// could not be recorded (the console said so), and then its Sent Items and
+// verdict folders are not scanned.
+const StoreState* OutlookExpressState() {
+    const RunStore* store = RunStoreOf(StoreKind::kOutlookExpress);
+    return store && store->state ? &*store->state : nullptr;
 }
 
 // The run's distinct addresses of each kind, over every store.
@@ -137,7 +137,10 @@ void HarvestFolder(const FolderScan& scan, const std::string& dbx_file) {
         oe::CDbx dbx;
         if (!OpenOrReport(dbx, dbx_file, scan.failureLine))
             return;
-        FolderHarvest harvest(scan.approve, scan.stateFile,
+        const StoreState* state = OutlookExpressState();
+        if (!state)
+            return;
+        FolderHarvest harvest(scan.approve, scan.approve ? state->approve : state->block,
                               scan.approve ? "approve folder scan" : "block folder scan");
         if (!scan.approve && Tracing()) {
             ConsoleLog("dbx.EMails.Count = " + std::to_string(dbx.EMails().Count()));
@@ -183,7 +186,8 @@ void CountSentRecipient(std::string_view element) {
     AddrLib().addSpamAddrTo(gAddrHandle, FormatEmail(element), 1);
 }
 
-FolderHarvest::FolderHarvest(bool approve, const char* stateFile, const std::string& phaseName)
+FolderHarvest::FolderHarvest(bool approve, const std::string& stateFile,
+                             const std::string& phaseName)
     : approve_(approve),
       stateFile_(stateFile),
       target_(Need(approve ? gApprovedSenders : gBlockedSenders)) {
@@ -210,19 +214,24 @@ void FolderHarvest::StartRun() {
     }
 }
 
-bool FolderHarvest::OwedElsewhere(const std::string& address) {
-    if (!othersLoaded_) {
-        othersLoaded_ = true;
-        for (const std::string& name : StateFiles(approve_)) {
-            if (name == stateFile_ ||
-                !platform::IsOrdinaryFile(platform::Files(), ProgramFolder() + "\\conf\\" + name))
-                continue;
-            auto other = std::make_unique<lists::AddressList>();
-            other->SetFileLocation(ProgramFolder() + "\\conf\\" + name);
-            other->Load();
-            others_.push_back(std::move(other));
-        }
+void FolderHarvest::LoadOthers() {
+    if (othersLoaded_)
+        return;
+    othersLoaded_ = true;
+    for (const std::string& name : VerdictStateFiles(approve_)) {
+        if (name == stateFile_ ||
+            !platform::IsOrdinaryFile(platform::Files(), ProgramFolder() + "\\conf\\" + name))
+            continue;
+        auto other = std::make_unique<lists::AddressList>();
+        other->SetFileLocation(ProgramFolder() + "\\conf\\" + name);
+        other->Load();
+        othersUnreadable_ = othersUnreadable_ || other->Unreadable();
+        others_.push_back(std::move(other));
     }
+}
+
+bool FolderHarvest::OwedElsewhere(const std::string& address) {
+    LoadOthers();
     for (const auto& other : others_) {
         if (other->Exists(address))
             return true;
@@ -263,27 +272,27 @@ void FolderHarvest::Address(std::string_view element) {
         RunSet(approve_).Add(a, 0);
 }
 
-void FolderHarvest::Finish(const std::string& statusLine, bool removeGone) {
-    const std::optional<std::string> keep = gConf->GetValue("oe_save_scanned_addresses");
-    if (!(keep && *keep == "yes") && listsKept_ && removeGone) {
-        const std::vector<std::string> owed = state_.Items();
-        for (const std::string& address : owed) {
-            if (scanSet_.Exists(address))
-                continue;
-            // List first, state file after it, for the same reason.
-            if (target_.Exists(address) && !OwedElsewhere(address))
-                target_.Remove(address);
-            if (state_.Exists(address))
-                state_.Remove(address);
-        }
+void FolderHarvest::RemoveGone() {
+    if (!listsKept_)
+        return;
+    // What another store owes cannot be told while its state file cannot be
+    // read (the load said so on the console): nothing leaves then.
+    LoadOthers();
+    if (othersUnreadable_)
+        return;
+    const std::vector<std::string> owed = state_.Items();
+    for (const std::string& address : owed) {
+        if (scanSet_.Exists(address))
+            continue;
+        // List first, state file after it, for the same reason.
+        if (target_.Exists(address) && !OwedElsewhere(address))
+            target_.Remove(address);
+        if (state_.Exists(address))
+            state_.Remove(address);
     }
+}
 
-    if (!approve_ && Tracing())
-        ConsoleLog("Create new oe_block file from current_scan");
-    StatusMessage(statusLine + std::to_string(scanSet_.Count()));
-    SetProductValue(approve_ ? "oe_scan_approve" : "oe_scan_block",
-                    config::RegValue(RunSet(approve_).Count()));
-
+void FolderHarvest::SaveFiles() {
     if (!listsKept_)
         return;
     if (approve_) {
@@ -294,6 +303,25 @@ void FolderHarvest::Finish(const std::string& statusLine, bool removeGone) {
         state_.Save();
     }
     phase_->Finish();
+}
+
+void FolderHarvest::Finish(const std::string& statusLine, bool removeGone) {
+    const std::optional<std::string> keep = gConf->GetValue("oe_save_scanned_addresses");
+    if (!(keep && *keep == "yes") && removeGone)
+        RemoveGone();
+
+    if (!approve_ && Tracing())
+        ConsoleLog("Create new oe_block file from current_scan");
+    StatusMessage(statusLine + std::to_string(scanSet_.Count()));
+    SetProductValue(approve_ ? "oe_scan_approve" : "oe_scan_block",
+                    config::RegValue(RunSet(approve_).Count()));
+    SaveFiles();
+}
+
+bool FolderHarvest::ReleaseAll() {
+    RemoveGone();
+    SaveFiles();
+    return listsKept_ && state_.Count() == 0;
 }
 
 void PreviousFrom(std::string dbx_file) {
@@ -323,8 +351,11 @@ void ScanNewSentEmails(std::string dbx_file) {
             ConsoleLog("ScanNewSentEmails : dbx_file = " + dbx_file);
         if (!OpenOrReport(dbx, dbx_file, "Unable to open Sent Items folder."))
             return;
+        const StoreState* state = OutlookExpressState();
+        if (!state)
+            return;
         lists::FileList sent;
-        sent.SetFileLocation(ProgramFolder() + "\\conf\\oesent");
+        sent.SetFileLocation(ProgramFolder() + "\\conf\\" + state->sent);
         sent.SetSortMode(0);
         sent.Load();
         // Without the recorded numbers every message would be counted again.
@@ -365,21 +396,21 @@ void ScanNewSentEmails(std::string dbx_file) {
         }
         // The state file says these messages are counted: the counts must be
         // in the database file first. Unsaved, the next run counts them.
-        if (!SaveSentStateWithDatabase(sent))
+        if (!SaveSentStateWithDatabase(sent, state->sent))
             ConsoleLog(kDatabaseNotSaved);
     });
 }
 
 void ScanCaughtLegit(std::string dbx_file) {
-    HarvestFolder({true, "ScanCaughtLegit", "oesas",
-                   "Approved addresses added : ", "Unable to open approve folder."},
-                  dbx_file);
+    HarvestFolder(
+        {true, "ScanCaughtLegit", "Approved addresses added : ", "Unable to open approve folder."},
+        dbx_file);
 }
 
 void ScanUncaughtSpam(std::string dbx_file) {
-    HarvestFolder({false, "ScanUncaughtSpam", "oesbs",
-                   "Blocked addresses added : ", "Unable to open block folder."},
-                  dbx_file);
+    HarvestFolder(
+        {false, "ScanUncaughtSpam", "Blocked addresses added : ", "Unable to open block folder."},
+        dbx_file);
 }
 
 bool DomainListed(const std::string& address, lists::AddressList& list) {

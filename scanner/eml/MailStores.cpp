@@ -49,13 +49,16 @@ bool AnyOf(std::string_view name, std::initializer_list<const char*> names) {
 
 // Calls enter(path, name) for each folder in the folder at path that is to
 // be entered: no hidden ("."-named) folder, and no link, which gets a note.
-// False when path cannot be listed.
+// False, with a note naming path and the reason, when path cannot be listed.
 template <class Enter>
 bool ForEachSubfolder(platform::FileSystem& fs, const std::string& path,
                       const std::function<void(const std::string&)>& note, Enter&& enter) {
     std::vector<platform::FolderEntry> entries;
-    if (!fs.ListFolder(path, entries))
+    std::string why;
+    if (!fs.ListFolder(path, entries, why)) {
+        note(UnlistedFolderLine(path, why));
         return false;
+    }
     for (const platform::FolderEntry& entry : entries) {
         if (entry.kind != platform::PathKind::kFolder || entry.name.starts_with('.'))
             continue;
@@ -68,17 +71,27 @@ bool ForEachSubfolder(platform::FileSystem& fs, const std::string& path,
     return true;
 }
 
-// The folders below path, depth first. A folder whose subfolders cannot be
-// listed has none here; when it is scanned, its scan says it cannot be read.
+// Lists the folder at path and adds the folders below it, depth first.
+// False when path itself cannot be listed; complete turns false when any
+// folder of the walk cannot be (what lies below it is unknown).
 bool Walk(platform::FileSystem& fs, const std::string& path, bool topLevel,
-          std::vector<MailFolder>& out, const std::function<void(const std::string&)>& note) {
-    return ForEachSubfolder(fs, path, note, [&](const std::string& child, const std::string& name) {
-        out.push_back({child, name, topLevel});
-        Walk(fs, child, false, out, note);
-    });
+          std::vector<MailFolder>& out, const std::function<void(const std::string&)>& note,
+          bool& complete) {
+    const bool listed =
+        ForEachSubfolder(fs, path, note, [&](const std::string& child, const std::string& name) {
+            const size_t at = out.size();
+            out.push_back({child, name, topLevel});
+            out[at].listed = Walk(fs, child, false, out, note, complete);
+        });
+    complete = complete && listed;
+    return listed;
 }
 
 }  // namespace
+
+std::string UnlistedFolderLine(const std::string& path, const std::string& why) {
+    return "Unable to open folder " + path + ": " + why;
+}
 
 const char* StoreName(StoreKind kind) {
     return Info(kind).name;
@@ -107,23 +120,24 @@ std::string StoreRoot(StoreKind kind) {
     return root;
 }
 
-std::vector<MailFolder> FindFolders(platform::FileSystem& fs, const std::string& root,
-                                    StoreKind kind,
-                                    const std::function<void(const std::string&)>& note) {
-    std::vector<MailFolder> folders;
+StoreFolders FindFolders(platform::FileSystem& fs, const std::string& root, StoreKind kind,
+                         const std::function<void(const std::string&)>& note) {
+    StoreFolders store;
+    std::vector<MailFolder>& folders = store.folders;
     const std::string top = kind == StoreKind::kWindowsMail ? root + "\\Local Folders" : root;
-    const bool listed =
-        kind == StoreKind::kWindowsMail
-            ? Walk(fs, top, true, folders, note)
-            // Each account's directory, and Storage Folders, holds mail folders.
-            : ForEachSubfolder(fs, top, note, [&](const std::string& account, const std::string&) {
-                  Walk(fs, account, true, folders, note);
-              });
-    if (!listed)
-        note("Unable to open folder " + top);
+    if (kind == StoreKind::kWindowsMail) {
+        Walk(fs, top, true, folders, note, store.complete);
+    } else {
+        // Each account's directory, and Storage Folders, holds mail folders.
+        const bool listed =
+            ForEachSubfolder(fs, top, note, [&](const std::string& account, const std::string&) {
+                Walk(fs, account, true, folders, note, store.complete);
+            });
+        store.complete = store.complete && listed;
+    }
     std::sort(folders.begin(), folders.end(),
               [](const MailFolder& a, const MailFolder& b) { return a.path < b.path; });
-    return folders;
+    return store;
 }
 
 // The names the programs give their standard folders, in the code page:
@@ -141,17 +155,23 @@ bool IsSentItemsName(std::string_view name) {
                "Posta inviata", "Verzonden items", "Itens enviados"});
 }
 
-bool MessageFiles(platform::FileSystem& fs, const std::string& folder,
-                  std::vector<std::string>& names) {
-    names.clear();
+bool MessageFiles(platform::FileSystem& fs, const std::string& folder, MessageFileNames& out,
+                  std::string& why) {
+    out.files.clear();
+    out.special.clear();
     std::vector<platform::FolderEntry> entries;
-    if (!fs.ListFolder(folder, entries))
+    if (!fs.ListFolder(folder, entries, why))
         return false;
     for (platform::FolderEntry& entry : entries) {
-        if (entry.kind == platform::PathKind::kFile && EndsWithNoCase(entry.name, ".eml"))
-            names.push_back(std::move(entry.name));
+        if (!EndsWithNoCase(entry.name, ".eml"))
+            continue;
+        if (entry.special)
+            out.special.push_back(std::move(entry.name));
+        else if (entry.kind == platform::PathKind::kFile)
+            out.files.push_back(std::move(entry.name));
     }
-    std::sort(names.begin(), names.end());
+    std::sort(out.files.begin(), out.files.end());
+    std::sort(out.special.begin(), out.special.end());
     return true;
 }
 

@@ -307,13 +307,15 @@ std::optional<int64_t> ReadDateHour(std::string_view value) {
 
 namespace {
 
-enum class Field { kOther, kFrom, kRecipients, kDate, kMessageId, kReceived };
+enum class Field { kOther, kFrom, kSender, kRecipients, kDate, kMessageId, kReceived };
 
 Field FieldOf(std::string_view name) {
     while (!name.empty() && (name.back() == ' ' || name.back() == '\t'))
         name.remove_suffix(1);
     if (text::EqualNoCase(name, "From"))
         return Field::kFrom;
+    if (text::EqualNoCase(name, "Sender"))
+        return Field::kSender;
     if (text::EqualNoCase(name, "To") || text::EqualNoCase(name, "Cc") ||
         text::EqualNoCase(name, "Bcc"))
         return Field::kRecipients;
@@ -349,6 +351,9 @@ void Append(std::vector<std::string>& to, std::vector<std::string> from) {
 
 MessageHeader ReadHeader(std::string_view bytes) {
     MessageHeader header;
+    std::vector<std::string> from;
+    std::string sender;  // the first Sender field's address
+    bool seenSender = false;
     std::optional<int64_t> received;
     bool seenDate = false, seenReceived = false;
     Field field = Field::kOther;
@@ -356,7 +361,15 @@ MessageHeader ReadHeader(std::string_view bytes) {
     const auto finish = [&] {
         switch (field) {
             case Field::kFrom:
-                Append(header.senders, ReadAddresses(value));
+                Append(from, ReadAddresses(value));
+                break;
+            case Field::kSender:
+                if (!seenSender) {
+                    std::vector<std::string> addresses = ReadAddresses(value);
+                    if (!addresses.empty())
+                        sender = std::move(addresses.front());
+                }
+                seenSender = true;
                 break;
             case Field::kRecipients:
                 Append(header.recipients, ReadAddresses(value));
@@ -413,6 +426,10 @@ MessageHeader ReadHeader(std::string_view bytes) {
     finish();
     if (!header.hour)
         header.hour = received;
+    if (from.size() > 1 && !sender.empty())
+        header.sender = std::move(sender);
+    else if (!from.empty())
+        header.sender = std::move(from.front());
     return header;
 }
 

@@ -1,5 +1,5 @@
 // The header section of an Internet message (an .eml file of Windows Mail
-// and Windows Live Mail): the senders, the recipients, the date and the
+// and Windows Live Mail): the sender, the recipients, the date and the
 // message identifier, read from the fields as RFC 5322 writes them.
 //
 // The reader takes any bytes: it stops at the first empty line or at the end
@@ -25,7 +25,11 @@ inline constexpr size_t kHeaderLimit = 64 * 1024;
 inline constexpr size_t kLongestAddress = 320;
 
 struct MessageHeader {
-    std::vector<std::string> senders;     // the From fields' addresses, in order
+    // The one address the message is from, as an Outlook Express message has
+    // one: the From field's address; when From lists several, the Sender
+    // field's address (RFC 5322 names there the one who sent it), or, with
+    // no Sender, From's first. Empty when From names no address.
+    std::string sender;
     std::vector<std::string> recipients;  // the To, Cc and Bcc fields' addresses, in order
     // The message's date as hours since 1970-01-01 00:00 UTC (minutes and
     // seconds dropped): from the Date field, or, when it has none that reads

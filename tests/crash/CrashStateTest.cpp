@@ -42,6 +42,9 @@ struct Row {
     bool scanMail;  // the Inbox and Sent Items scans switched on
     int runsBefore;
     StoreShape shape;
+    // The recorded run is a second identity's, whose store (store2) is a
+    // copy of the first's: its message numbers and verdicts all coincide.
+    bool secondStore = false;
 };
 
 // A small store: a few senders in each verdict folder, a few new messages.
@@ -74,6 +77,9 @@ const Row kRows[] = {
     {"MailStore",
      "second run beside a Windows Live Mail store: both stores' Inbox, Sent Items and harvests",
      true, 1, kSmallWithMailStore},
+    {"SecondStore",
+     "a second identity's first run: its index entry, own state files and pending file", true, 1,
+     kSmall, true},
 };
 
 // The files that hold old or whole new content at every moment.
@@ -82,7 +88,9 @@ const std::vector<std::string>& CheckedFiles() {
         std::vector<std::string> f = faults::ProductFiles();
         f.push_back("conf/oesent.pending");
         f.push_back("conf/wlmsent.pending");
+        f.push_back("conf/stores");
         f.push_back("registry.reg");
+        f.push_back("second.reg");
         return f;
     }();
     return files;
@@ -95,22 +103,28 @@ bool Ignored(const std::string& name) {
     static const std::string program = fs::path(GLEANWICK_PATH).filename().string();
     static const std::string library = fs::path(QUELLADDR_PATH).filename().string();
     return name == program || name == library || name == "console.txt" || name == "store" ||
-           name.starts_with("store/");
+           name.starts_with("store/") || name == "store2" || name.starts_with("store2/");
 }
 
-// Harvested entries of a list that no store's state file holds, and state
-// entries missing from the list.
-long Unpaired(const Snapshot& s, const char* list, const char* state, const char* mailState,
-              const char* harvested) {
+// Harvested entries of a list that no store's state file of the kind (suffix
+// "as" or "bs", every store's) holds, and state entries missing from the list.
+long Unpaired(const Snapshot& s, const char* list, const char* kind, const char* harvested) {
     const std::regex pattern(harvested);
+    const std::regex stateFile(std::string("conf/(oes|wlm|wmail)") + kind + "(-[0-9a-f]{8})?");
     const faults::List a = faults::ParseList(s.files.at(list));
-    const faults::List b = faults::ParseList(s.files.at(state));
-    const faults::List c = faults::ParseList(s.files.at(mailState));
+    std::vector<faults::List> owed;
+    for (const auto& [name, content] : s.files) {
+        if (std::regex_match(name, stateFile))
+            owed.push_back(faults::ParseList(content));
+    }
     long n = 0;
-    for (const std::string& e : a.entries)
-        n += std::regex_match(e, pattern) && !b.entries.count(e) && !c.entries.count(e);
-    for (const faults::List* owed : {&b, &c}) {
-        for (const std::string& e : owed->entries)
+    for (const std::string& e : a.entries) {
+        n += std::regex_match(e, pattern) &&
+             std::none_of(owed.begin(), owed.end(),
+                          [&](const faults::List& b) { return b.entries.count(e) > 0; });
+    }
+    for (const faults::List& b : owed) {
+        for (const std::string& e : b.entries)
             n += std::regex_match(e, pattern) && !a.entries.count(e);
     }
     return n;
@@ -130,11 +144,10 @@ void Classify(const Snapshot& now, const Snapshot& ref, const std::set<std::stri
             lost += !has.entries.count(e);
     }
     const long twice = compared.Count(faults::kCountedTwice);
-    const long unpaired =
-        Unpaired(now, "conf/approvedsenders", "conf/oesas", "conf/wlmas", "a[0-9]+@ok\\.example") +
-        Unpaired(now, "conf/blockedsenders", "conf/oesbs", "conf/wlmbs", "b[0-9]+@spam\\.example") +
-        (now.files.at("conf/oesent") != ref.files.at("conf/oesent")) +
-        (now.files.at("conf/wlmsent") != ref.files.at("conf/wlmsent"));
+    const long unpaired = Unpaired(now, "conf/approvedsenders", "as", "a[0-9]+@ok\\.example") +
+                          Unpaired(now, "conf/blockedsenders", "bs", "b[0-9]+@spam\\.example") +
+                          (now.files.at("conf/oesent") != ref.files.at("conf/oesent")) +
+                          (now.files.at("conf/wlmsent") != ref.files.at("conf/wlmsent"));
     found.Add(kLost, lost > 0, label + ": " + std::to_string(lost) + " entries or counts");
     found.Add(kTwice, twice > 0, label + ": " + std::to_string(twice) + " counts");
     found.Add(kUnpaired, unpaired > 0, label + ": " + std::to_string(unpaired) + " entries");
@@ -187,7 +200,12 @@ void CheckWhole(const Tree& state, const Exploration& e, const std::string& labe
     std::string torn;
     const std::set<std::string> putBack = PutBackByTheNextRun(state);
     bool covered = false;
-    for (const std::string& f : CheckedFiles()) {
+    std::set<std::string> checked(CheckedFiles().begin(), CheckedFiles().end());
+    for (const auto& [name, contents] : e.versions) {
+        if (faults::StateFileName(name))
+            checked.insert(name);  // a further store's state files
+    }
+    for (const std::string& f : checked) {
         const auto it = state.files.find(f);
         const std::string content = it == state.files.end() ? kMissing : it->second;
         const auto versions = e.versions.find(f);
@@ -301,7 +319,14 @@ TEST_P(CrashStates, EveryStateRecoversToTheUninterruptedRun) {
     faults::WriteGeneration(s, row.runsBefore + 1, row.shape);
     ProgramFolder& program = s.Program();
     const std::string root = program.Dir().Path();
-    const std::vector<std::string> env = s.RunEnvironment();
+    std::vector<std::string> env = s.RunEnvironment();
+    if (row.secondStore) {
+        std::filesystem::copy(program / "store", program / "store2",
+                              std::filesystem::copy_options::recursive);
+        env = {"QUELLBOX_REGISTRY=" + s.OtherRegistry("second.reg",
+                                                      "{0B1C2D3E-4F50-6172-8394-A5B6C7D8E9F0}",
+                                                      "store2", "")};
+    }
     const Tree before = ReadTree(root, Ignored);
     const std::set<std::string> namesBefore = faults::Names(program);
 

@@ -158,9 +158,13 @@ TEST_F(MailStoreRun, UnreadableMessagesFoldersAndLinkedFoldersAreReportedAndTheR
     const std::string store = s.Program().Dir().Path() + "/wlm";
     EXPECT_EQ(
         s.Console(),
-        (Lines{"Folder not scanned, it is a link: " + store + "\\Storage Folders\\Junk Found\\loop",
-               "Unable to open folder " + store + "\\Storage Folders\\Good Mail",
+        (Lines{"Unable to open folder " + store + "\\Storage Folders\\Good Mail: Permission denied",
+               "Folder not scanned, it is a link: " + store + "\\Storage Folders\\Junk Found\\loop",
+               "Windows Live Mail approve folder not read in full; no address leaves "
+               "approvedsenders in this run.",
                "Unable to open " + store + "\\Storage Folders\\Junk Found\\j.eml",
+               "Windows Live Mail block folder not read in full; no address leaves blockedsenders "
+               "in this run.",
                "Unable to find the folder good mail in Windows Mail"}));
     EXPECT_EQ(s.File("blockedsenders"),
               "deep@bad.biz\r\njunk@wlm.biz\r\nnew@bad.biz\r\nspam@bad.biz\r\n")

@@ -84,19 +84,21 @@ class Scenario {
     void ListFile(const std::string& name, const std::string& content) {
         program_.Write("conf/" + name, content);
     }
-    // The standard folder list: Inbox, Sent Items, and the two verdict folders.
-    void StandardFolders() {
+    // The standard folder list: Inbox, Sent Items, and the two verdict
+    // folders (of the store in dir of the program folder).
+    void StandardFolders(const std::string& dir = "store") {
         Folders({{1, 0, "Local Folders", ""},
                  {4, 1, "Inbox", "Inbox.dbx"},
                  {6, 1, "Sent Items", "Sent Items.dbx"},
                  {10, 1, "Good Mail", "Good Mail.dbx"},
-                 {11, 1, "Junk Found", "Junk Found.dbx"}});
+                 {11, 1, "Junk Found", "Junk Found.dbx"}},
+                dir);
     }
     struct FolderRow {
         uint32_t id, parent;
         std::string name, file;
     };
-    void Folders(const std::vector<FolderRow>& rows) {
+    void Folders(const std::vector<FolderRow>& rows, const std::string& dir = "store") {
         std::vector<dbx_::Folder> folders;
         for (const FolderRow& r : rows) {
             dbx_::Folder f;
@@ -107,10 +109,11 @@ class Scenario {
                 f.fileName = r.file;
             folders.push_back(f);
         }
-        program_.Write("store/Folders.dbx", dbx_::FolderFile(folders));
+        program_.Write(dir + "/Folders.dbx", dbx_::FolderFile(folders));
     }
-    void Messages(const std::string& file, const std::vector<dbx_::Message>& messages) {
-        program_.Write("store/" + file, dbx_::MessageFile(messages));
+    void Messages(const std::string& file, const std::vector<dbx_::Message>& messages,
+                  const std::string& dir = "store") {
+        program_.Write(dir + "/" + file, dbx_::MessageFile(messages));
     }
     void OEBlocked(std::vector<std::string> entries) { oeBlocked_ = std::move(entries); }
     // The store root of Windows Live Mail ("Windows Live Mail") or Windows
@@ -140,6 +143,19 @@ class Scenario {
     std::string RegistryPath() const { return program_ / "registry.reg"; }
     // Writes the registry file now (Run writes it when it is missing).
     void WriteRegistryNow() { WriteRegistry(); }
+    // The registry file of another user or identity of the same machine
+    // (file, beside the program): its identity with the Outlook Express store
+    // in storeDir, and a Windows Live Mail store in liveMailDir (none when
+    // empty), with this scenario's blocked list and product values. Returns
+    // its path, for QUELLBOX_REGISTRY.
+    std::string OtherRegistry(const std::string& file, const std::string& identity,
+                              const std::string& storeDir, const std::string& liveMailDir) {
+        std::map<std::string, std::string> stores;
+        if (!liveMailDir.empty())
+            stores["Windows Live Mail"] = program_ / liveMailDir;
+        program_.Write(file, RegistryText(identity, program_ / storeDir, stores));
+        return program_ / file;
+    }
 
     // ---- results ----
     std::vector<std::string> Console() const { return program_.ConsoleLines(); }
@@ -184,19 +200,23 @@ class Scenario {
     void WriteRegistry() {
         if (program_.Exists("registry.reg"))
             return;  // later runs keep what the first left
+        program_.Write("registry.reg", RegistryText(kIdentity, StorePath(), mailStores_));
+    }
+
+    std::string RegistryText(const std::string& identity, const std::string& storePath,
+                             const std::map<std::string, std::string>& mailStores) const {
         std::string reg = "REGEDIT4\r\n\r\n";
-        reg += "[HKEY_CURRENT_USER\\Identities]\r\n\"Last User ID\"=\"" + std::string(kIdentity) +
-               "\"\r\n\r\n";
-        const std::string id = std::string("[HKEY_CURRENT_USER\\Identities\\") + kIdentity;
+        reg += "[HKEY_CURRENT_USER\\Identities]\r\n\"Last User ID\"=\"" + identity + "\"\r\n\r\n";
+        const std::string id = std::string("[HKEY_CURRENT_USER\\Identities\\") + identity;
         reg += id + "]\r\n\"Username\"=\"Main Identity\"\r\n\r\n";
         reg += id + "\\Software\\Microsoft\\Outlook Express\\5.0]\r\n\"Store Root\"=\"" +
-               StorePath() + "\"\r\n\r\n";
+               storePath + "\"\r\n\r\n";
         for (size_t i = 0; i < oeBlocked_.size(); ++i) {
             reg += id +
                    "\\Software\\Microsoft\\Outlook Express\\5.0\\Block Senders\\Mail\\Criteria\\" +
                    std::to_string(i) + "]\r\n\"Value\"=\"" + oeBlocked_[i] + "\"\r\n\r\n";
         }
-        for (const auto& [program, root] : mailStores_) {
+        for (const auto& [program, root] : mailStores) {
             reg += "[HKEY_CURRENT_USER\\Software\\Microsoft\\" + program +
                    "]\r\n\"Store Root\"=\"" + root + "\"\r\n\r\n";
         }
@@ -205,7 +225,7 @@ class Scenario {
             reg += "\"" + name + "\"=" + value + "\r\n";
         }
         reg += "\r\n";
-        program_.Write("registry.reg", reg);
+        return reg;
     }
 
     ProgramFolder program_;

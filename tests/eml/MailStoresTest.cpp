@@ -31,9 +31,12 @@ class MailStoresTest : public ::testing::Test {
 
     std::vector<std::string> Names(const std::string& root, StoreKind kind) {
         std::vector<std::string> out;
-        for (const MailFolder& f : FindFolders(
-                 files, root, kind, [&](const std::string& line) { notes.push_back(line); }))
-            out.push_back(f.path.substr(root.size() + 1) + (f.topLevel ? " (top)" : ""));
+        const StoreFolders store =
+            FindFolders(files, root, kind, [&](const std::string& line) { notes.push_back(line); });
+        complete = store.complete;
+        for (const MailFolder& f : store.folders)
+            out.push_back(f.path.substr(root.size() + 1) + (f.topLevel ? " (top)" : "") +
+                          (f.listed ? "" : " (not listed)"));
         return out;
     }
 
@@ -41,6 +44,7 @@ class MailStoresTest : public ::testing::Test {
     platform::MemoryRegistry registry;
     platform::MemoryEnvironment env;
     std::vector<std::string> notes;
+    bool complete = false;
 
   private:
     platform::ScopedServices services_;
@@ -79,8 +83,45 @@ TEST_F(MailStoresTest, FindsTheFoldersOfEachLayout) {
               (std::vector<std::string>{"Hotmail (jo)\\Inbox (top)", "Storage Folders\\Empty (top)",
                                         "Storage Folders\\Spam (top)"}));
     EXPECT_TRUE(notes.empty());
+    EXPECT_TRUE(complete);
     EXPECT_TRUE(Names("missing", StoreKind::kWindowsLiveMail).empty());
-    EXPECT_EQ(notes, std::vector<std::string>{"Unable to open folder missing"});
+    EXPECT_EQ(notes,
+              std::vector<std::string>{"Unable to open folder missing: No such file or directory"});
+    EXPECT_FALSE(complete);
+}
+
+TEST_F(MailStoresTest, AFolderThatCannotBeListedIsNamedAndMakesTheWalkIncomplete) {
+    for (const char* file :
+         {"L\\Hotmail (jo)\\Inbox\\1.eml", "L\\Gmail (jo)\\Inbox\\2.eml",
+          "L\\Storage Folders\\Archive\\Junk\\3.eml", "L\\Storage Folders\\Junk\\4.eml"})
+        files.PutFile(file, "x");
+    const struct {
+        const char* folder;  // below L, whose listing fails
+        std::vector<std::string> found;
+    } cases[] = {
+        {"", {}},
+        {"Gmail (jo)",
+         {"Hotmail (jo)\\Inbox (top)", "Storage Folders\\Archive (top)",
+          "Storage Folders\\Archive\\Junk", "Storage Folders\\Junk (top)"}},
+        {"Storage Folders\\Archive",
+         {"Gmail (jo)\\Inbox (top)", "Hotmail (jo)\\Inbox (top)",
+          "Storage Folders\\Archive (top) (not listed)", "Storage Folders\\Junk (top)"}},
+        {"Storage Folders\\Junk",
+         {"Gmail (jo)\\Inbox (top)", "Hotmail (jo)\\Inbox (top)", "Storage Folders\\Archive (top)",
+          "Storage Folders\\Archive\\Junk", "Storage Folders\\Junk (top) (not listed)"}},
+    };
+    for (const auto& c : cases) {
+        const std::string folder = std::string("L") + (*c.folder ? "\\" : "") + c.folder;
+        files.FailListing(folder, "Input/output error");
+        notes.clear();
+        EXPECT_EQ(Names("L", StoreKind::kWindowsLiveMail), c.found) << c.folder;
+        EXPECT_EQ(notes, std::vector<std::string>{"Unable to open folder " + folder +
+                                                  ": Input/output error"});
+        EXPECT_FALSE(complete) << c.folder;
+        files.FailListing(folder, "");
+    }
+    EXPECT_EQ(Names("L", StoreKind::kWindowsLiveMail).size(), 5u);
+    EXPECT_TRUE(complete);
 }
 
 TEST_F(MailStoresTest, KnowsTheStandardFoldersInTheirTranslations) {
@@ -102,17 +143,27 @@ TEST_F(MailStoresTest, ListsMessageFilesAndReadsTheirHeaders) {
     files.PutFile("F\\note.txt", "From: c@x.org\r\n");
     files.PutFile("F\\hidden.eml", "From: d@x.org\r\n", true);
     files.PutUnreadableFile("F\\locked.eml", "From: e@x.org\r\n");
-    std::vector<std::string> names;
-    ASSERT_TRUE(MessageFiles(files, "F", names));
-    EXPECT_EQ(names, (std::vector<std::string>{"a.eml", "b.EML", "locked.eml"}));
+    files.PutSpecialFile("F\\pipe.eml");
+    files.PutSpecialFile("F\\device");
+    MessageFileNames names;
+    std::string why;
+    ASSERT_TRUE(MessageFiles(files, "F", names, why));
+    EXPECT_EQ(names.files, (std::vector<std::string>{"a.eml", "b.EML", "locked.eml"}));
+    EXPECT_EQ(names.special, std::vector<std::string>{"pipe.eml"});
     std::string buffer;
     MessageHeader h;
     ASSERT_TRUE(ReadMessageFile(files, "F\\a.eml", buffer, h));
-    EXPECT_EQ(h.senders, std::vector<std::string>{"a@x.org"});
+    EXPECT_EQ(h.sender, "a@x.org");
     EXPECT_EQ(h.recipients, std::vector<std::string>{"t@x.org"});
     EXPECT_FALSE(ReadMessageFile(files, "F\\locked.eml", buffer, h));
     EXPECT_FALSE(ReadMessageFile(files, "F\\gone.eml", buffer, h));
-    EXPECT_FALSE(MessageFiles(files, "G", names));
+    EXPECT_FALSE(ReadMessageFile(files, "F\\pipe.eml", buffer, h));
+    EXPECT_FALSE(MessageFiles(files, "G", names, why));
+    EXPECT_EQ(why, "No such file or directory");
+    files.FailListing("F", "Input/output error");
+    EXPECT_FALSE(MessageFiles(files, "F", names, why));
+    EXPECT_EQ(why, "Input/output error");
+    EXPECT_TRUE(names.files.empty() && names.special.empty());
 }
 
 }  // namespace

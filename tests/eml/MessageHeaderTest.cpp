@@ -98,11 +98,28 @@ TEST(ReadHeader, ReadsTheFieldsOfTheHeaderSectionOnly) {
         "\r\n"
         "To: body@example.org\r\n";
     const MessageHeader h = ReadHeader(message);
-    EXPECT_EQ(h.senders, Addresses{"jo@example.com"});
+    EXPECT_EQ(h.sender, "jo@example.com");
     EXPECT_EQ(h.recipients, (Addresses{"ann@example.org", "bob@example.org", "carl@example.org",
                                        "dora@example.org"}));
     EXPECT_EQ(h.messageId, "<abc@host>");
     EXPECT_EQ(h.hour, Hour(2003, 7, 1, 10));
+}
+
+TEST(ReadHeader, AMessageHasOneSenderHoweverManyAddressesItsFromFieldLists) {
+    const struct {
+        const char* fields;
+        const char* sender;
+    } cases[] = {
+        {"From: Jo <jo@example.com>\r\n", "jo@example.com"},
+        {"From: a@x.org, b@x.org, c@x.org\r\n", "a@x.org"},
+        {"From: a@x.org, b@x.org\r\nSender: Desk <desk@x.org>, d@x.org\r\n", "desk@x.org"},
+        {"Sender: desk@x.org\r\nFrom: a@x.org\r\nFrom: b@x.org\r\n", "desk@x.org"},
+        {"From: jo@example.com\r\nSender: desk@x.org\r\n", "jo@example.com"},
+        {"From: a@x.org, b@x.org\r\nSender: no address\r\n", "a@x.org"},
+        {"From: undisclosed\r\nSender: desk@x.org\r\n", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ReadHeader(c.fields).sender, c.sender) << c.fields;
 }
 
 TEST(ReadHeader, TakesTheFirstReceivedDateWhenTheDateIsMissingOrBad) {
@@ -128,7 +145,7 @@ TEST(ReadHeader, FindsNothingInBytesThatAreNoMessage) {
     };
     for (const std::string& input : inputs) {
         const MessageHeader h = ReadHeader(input);
-        EXPECT_TRUE(h.senders.empty() && h.recipients.empty() && h.messageId.empty() && !h.hour)
+        EXPECT_TRUE(h.sender.empty() && h.recipients.empty() && h.messageId.empty() && !h.hour)
             << input.substr(0, 40);
     }
 }

@@ -139,10 +139,25 @@ inline std::string Replace(std::string text, const std::string& from, const std:
     return text;
 }
 
+// A state file of any store: the first store's of a kind, or a further
+// store's with its id ("conf/oesas-3fa9c2d1"), or its Sent Items pending file.
+inline bool StateFileName(const std::string& name) {
+    static const std::regex pattern(
+        "conf/(oe(sent|sas|sbs)|(wlm|wmail)(sent|as|bs))(-[0-9a-f]{8})?|"
+        "conf/(oe|wlm|wmail)sent(-[0-9a-f]{8})?\\.pending");
+    return std::regex_match(name, pattern);
+}
+
+// The product files, and the state files of further stores where there are.
 inline Snapshot Take(const ProgramFolder& p) {
     Snapshot s;
     for (const std::string& f : ProductFiles())
         s.files[f] = p.Read(f);
+    for (const auto& e : std::filesystem::directory_iterator(p / "conf")) {
+        const std::string name = "conf/" + e.path().filename().string();
+        if (StateFileName(name) && name.find('-') != std::string::npos)
+            s.files[name] = p.Read(name);
+    }
     s.registry = Replace(p.Read("registry.reg"), p.Dir().Path(), "<folder>");
     return s;
 }
@@ -522,10 +537,19 @@ inline bool CheckRecovered(const Snapshot& now, const Snapshot& ref,
               now.files.at("conf/quellboxaddr.bin") != ref.files.at("conf/quellboxaddr.bin"),
               label);
     bool same = now.files.at("conf/quellboxaddr.bin") == ref.files.at("conf/quellboxaddr.bin");
-    for (const std::string& f : ProductFiles()) {
+    std::set<std::string> compared;
+    for (const auto* snapshot : {&now, &ref}) {
+        for (const auto& [name, content] : snapshot->files)
+            compared.insert(name);
+    }
+    const auto content = [](const Snapshot& s, const std::string& name) {
+        const auto it = s.files.find(name);
+        return it == s.files.end() ? std::string(kMissing) : it->second;
+    };
+    for (const std::string& f : compared) {
         if (f == "conf/quellboxaddr.bin")
             continue;
-        const bool differs = now.files.at(f) != ref.files.at(f);
+        const bool differs = content(now, f) != content(ref, f);
         found.Add("list or state file differs from an uninterrupted run's", differs,
                   label + ": " + f);
         same = same && !differs;

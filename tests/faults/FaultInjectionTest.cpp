@@ -274,7 +274,9 @@ TEST(FaultInjection, UnreadableProductFilesAreNeverReplaced) {
         for (const std::string& f : ProductFiles())
             ASSERT_NE(after.files.at(f), before.files.at(f)) << f;
     }
-    for (const std::string& file : ProductFiles()) {
+    std::vector<std::string> files = ProductFiles();
+    files.push_back("conf/stores");  // the stores' index, which the control run leaves as it was
+    for (const std::string& file : files) {
         SCOPED_TRACE(file);
         Scenario s;
         setUp(s);

@@ -171,12 +171,17 @@ void CheckListing(FileSystem& fs, const std::string& root,
     for (const FolderEntry& e : entries) {
         kinds[e.name] = e.kind;
         EXPECT_FALSE(e.link) << e.name;
+        EXPECT_FALSE(e.special) << e.name;
     }
     EXPECT_EQ(kinds, (std::map<std::string, PathKind>{{"a.eml", PathKind::kFile},
                                                       {"sub", PathKind::kFolder}}));
-    EXPECT_FALSE(fs.ListFolder(root + "\\a.eml", entries));
+    std::string why;
+    EXPECT_FALSE(fs.ListFolder(root + "\\a.eml", entries, why));
     EXPECT_TRUE(entries.empty());
-    EXPECT_FALSE(fs.ListFolder(root + "\\missing", entries));
+    EXPECT_FALSE(why.empty()) << "the system's reason";
+    why.clear();
+    EXPECT_FALSE(fs.ListFolder(root + "\\missing", entries, why));
+    EXPECT_FALSE(why.empty());
     ASSERT_TRUE(fs.ListFolder(root + "\\sub", entries));
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].name, "b.eml");

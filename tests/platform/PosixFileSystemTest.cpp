@@ -2,11 +2,14 @@
 // hidden, permissions survive a replace, failures part-way through a write.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <iterator>
 #include <map>
@@ -148,25 +151,45 @@ TEST(PosixFileSystem, TemporaryOfAKilledReplaceIsRemovedByTheNextCleanUp) {
 namespace qb::platform {
 namespace {
 
-TEST(PosixFileSystem, ListingMarksLinksAndTheirTargetsKinds) {
+TEST(PosixFileSystem, ListingMarksLinksSpecialFilesAndTheirKinds) {
     test::TempFolder dir;
     dir.Write("store/f.eml", "x");
     dir.Write("store/.hidden", "x");
     std::filesystem::create_directory_symlink(dir / "store", dir / "store/loop");
     std::filesystem::create_symlink(dir / "store/f.eml", dir / "store/g.eml");
     std::filesystem::create_symlink(dir / "nowhere", dir / "store/dangling");
+    ASSERT_EQ(::mkfifo((dir / "store/pipe.eml").c_str(), 0600), 0);
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = dir / "store/socket.eml";
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    std::strcpy(address.sun_path, socketPath.c_str());
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     PosixFileSystem fs;
     std::vector<FolderEntry> entries;
     ASSERT_TRUE(fs.ListFolder(dir / "store", entries));
-    std::map<std::string, std::pair<PathKind, bool>> seen;
+    ::close(sock);
+    struct Seen {
+        PathKind kind;
+        bool link, special;
+        bool operator==(const Seen&) const = default;
+    };
+    std::map<std::string, Seen> seen;
     for (const FolderEntry& e : entries)
-        seen[e.name] = {e.kind, e.link};
-    EXPECT_EQ(seen, (std::map<std::string, std::pair<PathKind, bool>>{
-                        {".hidden", {PathKind::kHiddenFile, false}},
-                        {"dangling", {PathKind::kMissing, true}},
-                        {"f.eml", {PathKind::kFile, false}},
-                        {"g.eml", {PathKind::kFile, true}},
-                        {"loop", {PathKind::kFolder, true}}}));
+        seen[e.name] = {e.kind, e.link, e.special};
+    EXPECT_EQ(seen,
+              (std::map<std::string, Seen>{{".hidden", {PathKind::kHiddenFile, false, false}},
+                                           {"dangling", {PathKind::kMissing, true, true}},
+                                           {"f.eml", {PathKind::kFile, false, false}},
+                                           {"g.eml", {PathKind::kFile, true, false}},
+                                           {"loop", {PathKind::kFolder, true, false}},
+                                           {"pipe.eml", {PathKind::kHiddenFile, false, true}},
+                                           {"socket.eml", {PathKind::kHiddenFile, false, true}}}));
+    std::string why;
+    EXPECT_FALSE(fs.ListFolder(dir / "store/f.eml", entries, why));
+    EXPECT_EQ(why, "Not a directory");
+    EXPECT_EQ(fs.OpenForReading(dir / "store/pipe.eml"), nullptr) << "never opened, never waits";
 }
 
 }  // namespace

@@ -45,19 +45,20 @@ void Write(const fs::path& path, const std::string& content) {
 int ReadAll(const std::string& root) {
     qb::platform::FileSystem& fs = qb::platform::DefaultFileSystem();
     size_t messages = 0, addresses = 0;
-    std::vector<std::string> names;
-    std::string buffer;
+    qb::eml::MessageFileNames names;
+    std::string buffer, why;
     qb::eml::MessageHeader header;
     for (const qb::eml::MailFolder& folder :
          qb::eml::FindFolders(fs, root, qb::eml::StoreKind::kWindowsLiveMail,
-                              [](const std::string& line) { std::puts(line.c_str()); })) {
-        if (!qb::eml::MessageFiles(fs, folder.path, names))
+                              [](const std::string& line) { std::puts(line.c_str()); })
+             .folders) {
+        if (!qb::eml::MessageFiles(fs, folder.path, names, why))
             return 1;
-        for (const std::string& name : names) {
+        for (const std::string& name : names.files) {
             if (!qb::eml::ReadMessageFile(fs, folder.path + "\\" + name, buffer, header))
                 return 1;
             ++messages;
-            addresses += header.senders.size() + header.recipients.size();
+            addresses += (header.sender.empty() ? 0 : 1) + header.recipients.size();
         }
     }
     std::printf("%zu messages, %zu addresses\n", messages, addresses);

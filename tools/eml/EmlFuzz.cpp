@@ -28,8 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data),
                                  size < qb::eml::kHeaderLimit ? size : qb::eml::kHeaderLimit);
     const qb::eml::MessageHeader header = qb::eml::ReadHeader(bytes);
-    for (const std::string& a : header.senders)
-        Check(a);
+    if (!header.sender.empty())
+        Check(header.sender);
     for (const std::string& a : header.recipients)
         Check(a);
     for (const std::string& a : qb::eml::ReadAddresses(bytes))
