@@ -44,10 +44,16 @@ std::vector<MailFolder> FindFolders(platform::FileSystem& fs, const std::string&
                                     StoreKind kind,
                                     const std::function<void(const std::string&)>& note);
 
-// Whether a display name is the standard Inbox or Sent Items folder, in
-// English or one of the translations the programs use.
+// Whether a folder name (as the file system lists it) is the standard Inbox
+// or Sent Items folder's in a language the programs shipped in: compared in
+// UTF-16 (platform::NameToWide: the code page and escaped units on Windows,
+// UTF-8 names on Linux) without regard to case.
 bool IsInboxName(std::string_view name);
 bool IsSentItemsName(std::string_view name);
+// Whether a folder name and a name the user configured (8-bit text of the
+// code page, or UTF-8 where names are UTF-8) name the same folder, compared
+// the same way.
+bool SameFolderName(std::string_view folderName, std::string_view configured);
 
 // The .eml files of a folder, sorted by name (names only). False when the
 // folder cannot be listed.
