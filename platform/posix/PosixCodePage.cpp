@@ -175,25 +175,7 @@ std::u16string LowerWide(std::u16string_view text) {
 }
 
 std::u16string NameToWide(std::string_view name) {
-    if (!text::IsUtf8(name))
-        return text::ToWide(name);
-    std::u16string out;
-    for (size_t i = 0; i < name.size();) {
-        const unsigned char b = static_cast<unsigned char>(name[i]);
-        const size_t n = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-        char32_t c = n == 1 ? b : n == 2 ? (b & 0x1F) : n == 3 ? (b & 0x0F) : (b & 0x07);
-        for (size_t k = 1; k < n; ++k)
-            c = c << 6 | (static_cast<unsigned char>(name[i + k]) & 0x3F);
-        if (c > 0xFFFF) {
-            c -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (c >> 10));
-            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(c);
-        }
-        i += n;
-    }
-    return out;
+    return text::IsUtf8(name) ? text::WideFromUtf8(name) : text::ToWide(name);
 }
 
 void PutCodePageInEnvironment(uint32_t number) {

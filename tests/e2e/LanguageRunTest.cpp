@@ -25,6 +25,9 @@ struct Language {
     // A sender whose display name holds letters of the code page, and the
     // database key it becomes (lower case, the blank dropped by the library).
     std::string sender, senderKey;
+    // The names of the two .dbx files on disk when they differ from the
+    // names in Folders.dbx: UTF-8, as a store copied to Linux is named.
+    std::string inboxFile = {}, sentFile = {};
 };
 
 const Language kLanguages[] = {
@@ -34,7 +37,10 @@ const Language kLanguages[] = {
     {"French", 1252,
      "Bo\xEEte de r\xE9"
      "ception",
-     "\xC9l\xE9ments envoy\xE9s", "\xC9lise <Elise@Example.FR>", "\xE9lise<elise@example.fr"},
+     "\xC9l\xE9ments envoy\xE9s", "\xC9lise <Elise@Example.FR>", "\xE9lise<elise@example.fr",
+     "Bo\xC3\xAEte de r\xC3\xA9"
+     "ception.dbx",
+     "\xC3\x89l\xC3\xA9ments envoy\xC3\xA9s.dbx"},
     {"Spanish", 1252, "Bandeja de entrada", "Elementos enviados",
      "\xD1"
      "ando <N@Example.ES>",
@@ -43,13 +49,19 @@ const Language kLanguages[] = {
     // Cyrillic: "Входящие", "Отправленные"; the sender "Ян".
     {"Russian", 1251, "\xC2\xF5\xEE\xE4\xFF\xF9\xE8\xE5",
      "\xCE\xF2\xEF\xF0\xE0\xE2\xEB\xE5\xED\xED\xFB\xE5", "\xDF\xED <Jan@Example.RU>",
-     "\xFF\xED<jan@example.ru"},
+     "\xFF\xED<jan@example.ru",
+     "\xD0\x92\xD1\x85\xD0\xBE\xD0\xB4\xD1\x8F\xD1\x89\xD0\xB8\xD0\xB5.dbx",
+     "\xD0\x9E\xD1\x82\xD0\xBF\xD1\x80\xD0\xB0\xD0\xB2\xD0\xBB\xD0\xB5\xD0\xBD\xD0\xBD"
+     "\xD1\x8B\xD0\xB5.dbx"},
     // Shift-JIS: "受信トレイ" (trail byte 'C'), "送信済みアイテム" (trail bytes
     // 'A', 'C', 'e'); the sender "アイテム" keeps its trail bytes.
     {"Japanese", 932, "\x8E\xF3\x90\x4D\x83\x67\x83\x8C\x83\x43",
      "\x91\x97\x90\x4D\x8D\xCF\x82\xDD\x83\x41\x83\x43\x83\x65\x83\x80",
      "\x83\x41\x83\x43\x83\x65\x83\x80 <Item@Example.JP>",
-     "\x83\x41\x83\x43\x83\x65\x83\x80<item@example.jp"},
+     "\x83\x41\x83\x43\x83\x65\x83\x80<item@example.jp",
+     "\xE5\x8F\x97\xE4\xBF\xA1\xE3\x83\x88\xE3\x83\xAC\xE3\x82\xA4.dbx",
+     "\xE9\x80\x81\xE4\xBF\xA1\xE6\xB8\x88\xE3\x81\xBF\xE3\x82\xA2\xE3\x82\xA4\xE3\x83\x86"
+     "\xE3\x83\xA0.dbx"},
 };
 
 void FillStore(Scenario& s, const Language& l) {
@@ -59,9 +71,10 @@ void FillStore(Scenario& s, const Language& l) {
                {5, 1, "Outbox", "Outbox.dbx", 2},
                {6, 1, l.sentItems, l.sentItems + ".dbx", 3},
                {7, 1, "Archive", "Archive.dbx"}});
-    s.Messages(l.inbox + ".dbx",
+    s.Messages(l.inboxFile.empty() ? l.inbox + ".dbx" : l.inboxFile,
                {From(1, "Anna@Example.COM"), From(2, l.sender), From(3, "young@example.com", 1)});
-    s.Messages(l.sentItems + ".dbx", {To(10, "Bob@Example.COM;carl@example.com")});
+    s.Messages(l.sentFile.empty() ? l.sentItems + ".dbx" : l.sentFile,
+               {To(10, "Bob@Example.COM;carl@example.com")});
     s.Messages("Outbox.dbx", {To(11, "outbox@example.com")});
     s.Messages("Archive.dbx", {From(1, "archived@example.com")});
 }

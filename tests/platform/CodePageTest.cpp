@@ -145,6 +145,10 @@ TEST_F(CodePageTest, NamesCompareInUnicode) {
     EXPECT_EQ(LowerWide(u"\u0412\u0425\u041E\u0414 \u00C9L\u00C9MENTS"),
               u"\u0432\u0445\u043E\u0434 \u00E9l\u00E9ments");
     EXPECT_EQ(NameToWide("Inbox"), u"Inbox");
+    for (const char* utf8 :
+         {"a", "\xC3\x89t\xC3\xA9", "\xE5\x8F\x97\xE4\xBF\xA1", "\xF0\x9F\x93\xA8"})
+        EXPECT_EQ(text::Utf8FromWide(text::WideFromUtf8(utf8)), utf8);
+    EXPECT_EQ(text::Utf8FromWide(u"\xD800x"), "\xEF\xBF\xBDx") << "an unpaired surrogate";
 #ifndef _WIN32
     // Linux file names are UTF-8; other bytes are code-page text.
     EXPECT_EQ(NameToWide("\xC3\x89l\xC3\xA9ments"), u"\u00C9l\u00E9ments");
