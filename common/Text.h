@@ -177,21 +177,21 @@ inline bool IsUtf8(std::string_view s) {
 
 namespace detail {
 
-// s folded through table into out (of the same size): byte by byte, but in a
+// out (a copy of s) folded through table: byte by byte, but in a
 // double-byte code page trail bytes stay, and in a code page that folds high
 // bytes a UTF-8 text folds through ascii instead.
-inline void Fold(std::string_view s, char* out, const CodePage& cp,
+inline void Fold(std::string_view s, std::string& out, const CodePage& cp,
                  const std::array<unsigned char, 256>& table,
                  const std::array<unsigned char, 256>& ascii) {
     unsigned char high = 0;
-    const size_t n = s.size();
-    for (size_t i = 0; i < n; ++i) {
-        const unsigned char b = static_cast<unsigned char>(s[i]);
+    for (char& c : out) {
+        const unsigned char b = static_cast<unsigned char>(c);
         high |= b;
-        out[i] = static_cast<char>(table[b]);
+        c = static_cast<char>(table[b]);
     }
     if (high < 0x80)
         return;
+    const size_t n = s.size();
     if (cp.doubleByte) {
         for (size_t i = 0; i + 1 < n; ++i) {
             if (cp.lead[static_cast<unsigned char>(s[i])]) {
@@ -206,8 +206,10 @@ inline void Fold(std::string_view s, char* out, const CodePage& cp,
 }
 
 // CompareNoCase from the first position i at which a or b holds a byte of
-// 0x80 or more; everything before it was ASCII and compared equal.
-inline int CompareNoCaseFrom(std::string_view a, std::string_view b, size_t i, const CodePage& cp) {
+// 0x80 or more; everything before it was ASCII and compared equal. Kept out
+// of line, so that the comparison of ASCII texts stays a short loop.
+[[gnu::noinline]] inline int CompareNoCaseFrom(std::string_view a, std::string_view b, size_t i,
+                                               const CodePage& cp) {
     const size_t n = std::min(a.size(), b.size());
     if (cp.doubleByte) {
         // While the folds agree, both texts have the same characters, so a
@@ -252,14 +254,14 @@ inline char ToUpper(char c) {
 // result has the length of the text.
 inline std::string Lower(std::string_view s) {
     const CodePage& cp = Active();
-    std::string out(s.size(), '\0');
-    detail::Fold(s, out.data(), cp, cp.lower, detail::kAsciiLower);
+    std::string out(s);
+    detail::Fold(s, out, cp, cp.lower, detail::kAsciiLower);
     return out;
 }
 inline std::string Upper(std::string_view s) {
     const CodePage& cp = Active();
-    std::string out(s.size(), '\0');
-    detail::Fold(s, out.data(), cp, cp.upper, detail::kAsciiUpper);
+    std::string out(s);
+    detail::Fold(s, out, cp, cp.upper, detail::kAsciiUpper);
     return out;
 }
 
@@ -268,15 +270,16 @@ inline std::string Upper(std::string_view s) {
 // first when it is a prefix of the other. A consistent total order; allocates
 // nothing. ASCII text takes one table look-up per byte.
 inline int CompareNoCase(std::string_view a, std::string_view b) {
-    const CodePage& cp = Active();
+    // ASCII letters fold alike in every code page (its tables are made so).
+    const std::array<unsigned char, 256>& ascii = detail::kAsciiLower;
     const size_t n = a.size() < b.size() ? a.size() : b.size();
     for (size_t i = 0; i < n; ++i) {
         const unsigned char x = static_cast<unsigned char>(a[i]);
         const unsigned char y = static_cast<unsigned char>(b[i]);
         if ((x | y) >= 0x80)
-            return detail::CompareNoCaseFrom(a, b, i, cp);
-        const unsigned char fx = cp.lower[x];
-        const unsigned char fy = cp.lower[y];
+            return detail::CompareNoCaseFrom(a, b, i, Active());
+        const unsigned char fx = ascii[x];
+        const unsigned char fy = ascii[y];
         if (fx != fy)
             return fx < fy ? -1 : 1;
     }
