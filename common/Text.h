@@ -57,7 +57,14 @@ struct CodePage {
             if (lower[static_cast<size_t>(b)] != b || upper[static_cast<size_t>(b)] != b)
                 foldsHighBytes = true;
         }
-        std::sort(fromWide.begin(), fromWide.end());
+        // Insertion sort: 128 entries, once per code page, little code.
+        for (size_t i = 1; i < fromWide.size(); ++i) {
+            const auto entry = fromWide[i];
+            size_t j = i;
+            for (; j > 0 && entry < fromWide[j - 1]; --j)
+                fromWide[j] = fromWide[j - 1];
+            fromWide[j] = entry;
+        }
     }
 };
 

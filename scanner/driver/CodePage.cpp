@@ -1,6 +1,5 @@
 // The code page of the run's 8-bit text, settled before any product file is
 // read: the lists' order and every fold depend on it.
-#include <charconv>
 #include <optional>
 #include <string>
 
@@ -18,11 +17,15 @@ namespace {
 // A code page number as text: decimal digits, blanks around them allowed.
 std::optional<uint32_t> Number(std::string_view text) {
     text = text::TrimBlanks(text.substr(0, text.find('\0')));
-    uint32_t number = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
-    if (error != std::errc() || end != text.data() + text.size() || number == 0)
+    if (text.empty() || text.size() > 5)
         return std::nullopt;
-    return number;
+    uint32_t number = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        number = number * 10 + static_cast<uint32_t>(c - '0');
+    }
+    return number == 0 ? std::nullopt : std::optional<uint32_t>(number);
 }
 
 // The value ACP of the key kCodePageKey under HKEY_LOCAL_MACHINE, where
