@@ -47,7 +47,8 @@ uint32_t Limit(uint64_t result) {
 
 AddressDatabase::AddressDatabase(std::string_view folderText, uint32_t capacity)
     : folder(folderText.empty() ? std::string(".") : std::string(folderText)),
-      maxEntries(capacity) {}
+      maxEntries(capacity),
+      doubleByte_(ProcessLeadBytes(lead_)) {}
 
 std::string AddressDatabase::normalizeAddress(const char* text) {
     std::string key;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -176,6 +177,11 @@ class AddressDatabase {
     void DropDead(const std::vector<uint32_t>& dead);
 
     void LoadLine(const char* begin, const char* end);
+    // Folds the loaded key of r: the letters A to Z, never a trail byte.
+    void FoldKey(const Slot& r);
+    // Fills lead with the lead bytes of the process's code page; whether it
+    // is a double-byte one.
+    static bool ProcessLeadBytes(std::array<bool, 256>& lead);
     void EndLine();
     void EndToken();
     void StoreLoaded();
@@ -188,6 +194,10 @@ class AddressDatabase {
     uint32_t totalTo = 0;
     uint32_t totalFrom = 0;
     bool keepFile_ = false;  // the file exists but could not be read
+    // The lead bytes of the process's code page, found when the database is
+    // made; doubleByte_ when there is any.
+    std::array<bool, 256> lead_{};
+    bool doubleByte_;
 
     std::string keys_;
     std::vector<int32_t> scores_;

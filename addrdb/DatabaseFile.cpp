@@ -12,6 +12,7 @@
 
 #include "addrdb/AddressDatabase.h"
 #include "addrdb/FileAccess.h"
+#include "platform/codepage/LeadBytes.h"
 #include "platform/replace/FileReplacement.h"
 
 namespace qb::addrdb {
@@ -27,7 +28,7 @@ bool IsDigit(char c) {
 }
 
 char LowerCase(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    return static_cast<char>(c + (static_cast<unsigned char>(c - 'A') < 26 ? 32 : 0));
 }
 
 // Reads the record token that starts at p as atoi reads it (white space
@@ -85,6 +86,27 @@ inline char* PutNumber(char* p, int64_t value) {
 
 }  // namespace
 
+bool AddressDatabase::ProcessLeadBytes(std::array<bool, 256>& lead) {
+    platform::LeadBytes(platform::ProcessCodePage(), lead);
+    return std::find(lead.begin(), lead.end(), true) != lead.end();
+}
+
+void AddressDatabase::FoldKey(const Slot& r) {
+    char* const key = keys_.data() + r.keyAt;
+    const size_t n = r.keyLen;  // a local: the stores below cannot change it
+    if (!doubleByte_) {
+        for (size_t i = 0; i < n; ++i)
+            key[i] = LowerCase(key[i]);
+        return;
+    }
+    for (size_t i = 0; i < n; ++i) {
+        if (lead_[static_cast<unsigned char>(key[i])])
+            ++i;  // the trail byte stays
+        else
+            key[i] = LowerCase(key[i]);
+    }
+}
+
 // A whole record line (after the header) without its LF: trimmed of blanks
 // at both ends, skipped when empty, a comment or an address alone; else the
 // address (lower-cased) and the tokens after it, each ended by a single space
@@ -106,11 +128,7 @@ void AddressDatabase::LoadLine(const char* begin, const char* end) {
               static_cast<uint32_t>(space - begin);
     r.keyLen = static_cast<uint32_t>(space - begin);
     keys_.append(begin, space);
-    char* const key = keys_.data() + r.keyAt;
-    const size_t keyLen = r.keyLen;  // a local: the stores below cannot change it
-    for (size_t i = 0; i < keyLen; ++i)
-        key[i] =
-            static_cast<char>(key[i] + (static_cast<unsigned char>(key[i] - 'A') < 26 ? 32 : 0));
+    FoldKey(r);
     r.scoreAt = Offset(scores_.size());
     const char* p = space + 1;
     for (size_t index = 0;; ++index) {
@@ -174,7 +192,7 @@ void AddressDatabase::LoadPiece(std::string_view piece) {
                 } else {
                     ps.record = Slot{};
                     ps.record.keyAt = Offset(keys_.size() + 1) - 1;
-                    keys_.push_back(LowerCase(c));
+                    keys_.push_back(c);
                     ps.line = Parse::kKey;
                 }
                 break;
@@ -248,10 +266,9 @@ void AddressDatabase::LoadPiece(std::string_view piece) {
                 const char* q = p;
                 while (q < end && *q != ' ' && *q != '\n')
                     ++q;
-                const size_t have = keys_.size();
-                keys_.resize(Offset(have + static_cast<size_t>(q - p)));
-                for (char* k = keys_.data() + have; p < q; ++p, ++k)
-                    *k = LowerCase(*p);
+                Offset(keys_.size() + static_cast<size_t>(q - p));  // throws when too large
+                keys_.append(p, q);
+                p = q;
                 if (p == end)
                     break;
                 ++p;
@@ -261,6 +278,7 @@ void AddressDatabase::LoadPiece(std::string_view piece) {
                     break;
                 }
                 ps.record.keyLen = static_cast<uint32_t>(keys_.size()) - ps.record.keyAt;
+                FoldKey(ps.record);
                 ps.record.scoreAt = Offset(scores_.size());
                 ps.line = Parse::kTokens;
                 ps.token = Parse::kBlank;

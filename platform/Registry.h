@@ -128,6 +128,11 @@ class Registry {
     // other copy of the program can be writing the registry. The system's own
     // registry leaves nothing behind.
     virtual void RemoveLeftovers() {}
+
+    // The code page of the program's 8-bit text changed: names and texts
+    // read from now on follow the new one. A registry kept in a file reads
+    // the file again (its names were made 8-bit in the old code page).
+    virtual void CodePageChanged() {}
 };
 
 }  // namespace qb::platform

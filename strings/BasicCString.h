@@ -152,18 +152,8 @@ class BasicCString {
         return Make(std::move(out));
     }
 
-    Self toLowerCase() const {
-        Text out = content_;
-        for (Char& c : out)
-            c = Traits::Lower(c);
-        return Make(std::move(out));
-    }
-    Self toUpperCase() const {
-        Text out = content_;
-        for (Char& c : out)
-            c = Traits::Upper(c);
-        return Make(std::move(out));
-    }
+    Self toLowerCase() const { return Make(Traits::Lower(content_)); }
+    Self toUpperCase() const { return Make(Traits::Upper(content_)); }
 
     // The default text forms; the buffer's own content plays no part.
     static Self valueOfBool(bool b) { return Make(FromBytes(b ? "True" : "False")); }
@@ -264,13 +254,8 @@ class BasicCString {
     }
     bool equalsVB(TextView aString) const { return TextView(content_) == aString; }
     bool equalsIgnoreCaseVB(TextView aString) const {
-        if (aString.size() != content_.size())
-            return false;
-        for (size_t i = 0; i < content_.size(); ++i) {
-            if (Traits::Upper(content_[i]) != Traits::Upper(aString[i]))
-                return false;
-        }
-        return true;
+        return aString.size() == content_.size() &&
+               Traits::Upper(content_) == Traits::Upper(aString);
     }
 
     // -1, 0 or 1, by code unit values; -1 for a missing object.
@@ -301,16 +286,14 @@ class BasicCString {
             toffset + n - 1 > static_cast<int64_t>(content_.size()) ||
             ooffset + n - 1 > static_cast<int64_t>(other.size()))
             throw RunError(err::kCollection, "CString::regionMatches()", "Index out of bounds");
-        for (int64_t i = 0; i < n; ++i) {
-            Char a = content_[toffset - 1 + i], b = other[ooffset - 1 + i];
-            if (ignoreCase) {
-                a = Traits::Lower(a);
-                b = Traits::Lower(b);
-            }
-            if (a != b)
-                return false;
-        }
-        return true;
+        // Whole texts are folded: where a character begins depends on all
+        // that comes before it in a double-byte code page.
+        const Text a = ignoreCase ? Traits::Lower(content_) : Text();
+        const Text b = ignoreCase ? Traits::Lower(other) : Text();
+        return TextView(ignoreCase ? a : content_)
+                   .substr(static_cast<size_t>(toffset - 1), static_cast<size_t>(n)) ==
+               TextView(ignoreCase ? b : other)
+                   .substr(static_cast<size_t>(ooffset - 1), static_cast<size_t>(n));
     }
 
     // Characters beginIndex..endIndex (cut at the end of the content), or

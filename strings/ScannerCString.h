@@ -46,8 +46,9 @@ struct ScannerStringTraits {
     static constexpr bool kScanner = true;
     static char ToByte(char c) { return c; }
     static char FromByte(char b) { return b; }
-    static char Lower(char c) { return text::ToLower(c); }
-    static char Upper(char c) { return text::ToUpper(c); }
+    // The code page's folds of a whole text (a trail byte stays).
+    static std::string Lower(std::string_view s) { return text::Lower(s); }
+    static std::string Upper(std::string_view s) { return text::Upper(s); }
     static int32_t ScanLimit() { return scanner::ScanLimit(); }
 };
 

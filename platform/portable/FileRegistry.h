@@ -49,6 +49,7 @@ class FileRegistry final : public TreeRegistry {
 
     // Forgets what was read, so the next operation reads the file again.
     void Reload();
+    void CodePageChanged() override { Reload(); }
 
   protected:
     RegTree* Tree() override;

@@ -173,21 +173,18 @@ bool IsStringType(uint32_t type) {
 }
 
 std::string WideBytesToAnsi(std::string_view bytes) {
-    std::string out;
-    out.reserve(bytes.size() / 2);
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        const char16_t u = static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                                 static_cast<unsigned char>(bytes[i + 1]) << 8);
-        out += text::WideToAnsi(u);
-    }
-    return out;
+    std::u16string units(bytes.size() / 2, u'\0');
+    for (size_t i = 0; i < units.size(); ++i)
+        units[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                         static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
+    return text::FromWide(units);
 }
 
 std::string AnsiToWideBytes(std::string_view ansi) {
+    const std::u16string units = text::ToWide(ansi);
     std::string out;
-    out.reserve(ansi.size() * 2);
-    for (char c : ansi) {
-        const char16_t u = text::AnsiToWide(c);
+    out.reserve(units.size() * 2);
+    for (const char16_t u : units) {
         out += static_cast<char>(u & 0xFF);
         out += static_cast<char>(u >> 8);
     }
@@ -196,15 +193,8 @@ std::string AnsiToWideBytes(std::string_view ansi) {
 
 RegName NameFromWide(std::u16string_view wide) {
     RegName name;
-    name.ansi.reserve(wide.size());
-    bool lossy = false;
-    for (char16_t u : wide) {
-        const char c = text::WideToAnsi(u);
-        if (text::AnsiToWide(c) != u)
-            lossy = true;
-        name.ansi += c;
-    }
-    if (lossy)
+    name.ansi = text::FromWide(wide);
+    if (text::ToWide(name.ansi) != wide)
         name.wide.assign(wide);
     return name;
 }

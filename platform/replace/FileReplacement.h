@@ -71,7 +71,8 @@ int RemoveDeadWritersTemporaries(const std::string& path);
 bool WriteAll(intptr_t file, std::string_view data);
 
 #ifndef _WIN32
-// The native form of a Windows-style path: every "\" becomes "/".
+// The native form of a Windows-style path: every "\" becomes "/"; a path
+// that is not UTF-8 (code-page text) and names nothing takes its UTF-8 form.
 std::string NativePath(std::string_view windowsPath);
 // The file a native path leads to: a symbolic link is followed (a relative
 // target counts from the link's own folder) until a name that is no link,

@@ -58,6 +58,14 @@ bool Main();
 void InitializeObjects();
 void CleanUp();
 
+// The code page of the run's 8-bit text (CodePage.cpp): the system's on
+// Windows; elsewhere the value ACP under kCodePageKey in the registry, else
+// the environment variable QUELLBOX_CODEPAGE, else 1252. Puts it in force
+// (Windows-1252 when it cannot be used, with a console line) and returns the
+// number in force. Call before any product file is read.
+uint32_t SettleCodePage();
+inline constexpr const char* kCodePageKey = "SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage";
+
 // ---- Command line -----------------------------------------------------------
 
 void ParseCommandLine();
@@ -113,6 +121,22 @@ void ScanCaughtLegit(std::string dbx_file);
 void ScanUncaughtSpam(std::string dbx_file);
 bool DomainListed(const std::string& address, lists::AddressList& list);
 std::string GetFolderFilename(std::string name);
+// GetFolderFilename's search, and when no folder has the display name, the
+// folder of Folders.dbx whose folder kind is kind (0: none; one of Local
+// Folders before others), else one whose display name is configured (the
+// user's setting, lowered; empty: none). A folder found the second or third
+// way gets a trace line "<name> = <file> (folder kind <kind>)" or
+// "<name> = <file> (configured name)".
+std::string FindFolderFile(std::string name, int32_t kind, const std::string& configured);
+// The Inbox's and the Sent Items' .dbx file names: by the display names
+// "inbox" and "sent items", by their folder kind, or by the settings below.
+std::string InboxFilename();
+std::string SentItemsFilename();
+// The settings of conf\quellbox.conf that name the Inbox and the Sent Items
+// folder where the display names and folder kinds the scanner knows do not
+// find them (every store's: Outlook Express, Windows Live Mail, Windows Mail).
+inline constexpr const char* kInboxSetting = "oe_inbox_folder";
+inline constexpr const char* kSentItemsSetting = "oe_sent_folder";
 void GetBlockApproveFiles();
 // The scans of the Windows Live Mail and Windows Mail stores, after the
 // Outlook Express ones (MailScans.cpp).

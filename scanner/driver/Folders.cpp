@@ -6,6 +6,7 @@
 #include "scanner/driver/Driver.h"
 #include "scanner/driver/Guard.h"
 #include "scanner/oe/CDbx.h"
+#include "scanner/oe/CFolder.h"
 
 namespace qb::driver {
 
@@ -31,6 +32,10 @@ void ReportMissingFolder(const std::string& name, const std::string& which) {
 }  // namespace
 
 std::string GetFolderFilename(std::string name) {
+    return FindFolderFile(std::move(name), 0, {});
+}
+
+std::string FindFolderFile(std::string name, int32_t kind, const std::string& configured) {
     std::string result;
     Guarded("GetFolderFilename", [&] {
         oe::CDbx dbx;
@@ -42,17 +47,49 @@ std::string GetFolderFilename(std::string name) {
             ConsoleLog("Unable to open " + folders);
             return;
         }
+        // Found by display name as ever; else the folder of the kind (one of
+        // Local Folders first), else by the name the user configured.
+        const oe::CFolder* byKind = nullptr;
+        const oe::CFolder* byConfigured = nullptr;
+        const auto named = [](const oe::CFolder& folder, const std::string& wanted) {
+            const std::string display = text::Lower(folder.Name());
+            return wanted == display && text::Lower(folder.FileName()).starts_with(display);
+        };
         for (const auto& folder : dbx.Folders()) {
             if (Tracing())
                 ConsoleLog(folder->Name() + ":" + folder->FileName());
-            const std::string display = text::Lower(folder->Name());
-            if (name == display && text::Lower(folder->FileName()).starts_with(display)) {
+            if (named(*folder, name)) {
                 result = folder->FileName();
                 return;
             }
+            if (kind != 0 && folder->FolderKind() == kind && !folder->FileName().empty() &&
+                (!byKind || (byKind->StoreType() != oe::kLocalStore &&
+                             folder->StoreType() == oe::kLocalStore)))
+                byKind = folder.get();
+            if (!configured.empty() && !byConfigured && named(*folder, configured))
+                byConfigured = folder.get();
+        }
+        if (byKind) {
+            result = byKind->FileName();
+            if (Tracing())
+                ConsoleLog(name + " = " + result + " (folder kind " + std::to_string(kind) + ")");
+        } else if (byConfigured) {
+            result = byConfigured->FileName();
+            if (Tracing())
+                ConsoleLog(name + " = " + result + " (configured name)");
         }
     });
     return result;
+}
+
+std::string InboxFilename() {
+    return FindFolderFile("inbox", oe::kFolderInbox,
+                          gConf ? ConfiguredFolder(*gConf, kInboxSetting) : std::string());
+}
+
+std::string SentItemsFilename() {
+    return FindFolderFile("sent items", oe::kFolderSentItems,
+                          gConf ? ConfiguredFolder(*gConf, kSentItemsSetting) : std::string());
 }
 
 void GetBlockApproveFiles() {

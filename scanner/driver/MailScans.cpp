@@ -89,12 +89,29 @@ void ReportNotFound(const Store& store, const std::string& line) {
     ConsoleLog(line);
 }
 
+// The store's Inbox (inbox true) or Sent Items folders: those directly below
+// an account (or Local Folders) that bear the standard name in a language the
+// programs shipped in, or the name the user set; a trace line names each.
+std::vector<const eml::MailFolder*> StandardFolders(const Store& store, bool inbox) {
+    const std::optional<std::string> value =
+        gConf ? gConf->GetValue(inbox ? kInboxSetting : kSentItemsSetting) : std::nullopt;
+    const std::string configured = value.value_or(std::string());
+    const auto folders = FoldersWhere(store, [&](const eml::MailFolder& f) {
+        return f.topLevel && ((inbox ? eml::IsInboxName(f.name) : eml::IsSentItemsName(f.name)) ||
+                              (!configured.empty() && eml::SameFolderName(f.name, configured)));
+    });
+    if (Tracing()) {
+        for (const eml::MailFolder* folder : folders)
+            ConsoleLog(store.name + (inbox ? " Inbox = " : " Sent Items = ") + folder->path);
+    }
+    return folders;
+}
+
 void ScanInbox(const Store& store) {
     Guarded("ScanMailInbox", [&] {
         if (!ScanSwitchOn("OEScanInbox"))
             return;
-        const auto inboxes = FoldersWhere(
-            store, [](const eml::MailFolder& f) { return f.topLevel && eml::IsInboxName(f.name); });
+        const auto inboxes = StandardFolders(store, true);
         if (inboxes.empty())
             return ReportNotFound(store, "Unable to open " + store.name + " Inbox");
         const int64_t nowHour = NowHour();
@@ -118,9 +135,7 @@ void ScanSent(const Store& store) {
     Guarded("ScanMailSent", [&] {
         if (!ScanSwitchOn("OEScanSent"))
             return;
-        const auto sentFolders = FoldersWhere(store, [](const eml::MailFolder& f) {
-            return f.topLevel && eml::IsSentItemsName(f.name);
-        });
+        const auto sentFolders = StandardFolders(store, false);
         if (sentFolders.empty())
             return ReportNotFound(store, "Unable to open " + store.name + " Sent Items folder.");
         if (!store.state)
@@ -165,7 +180,7 @@ void ScanHarvest(const Store& store, bool approve) {
         if (!store.state)
             return;
         const auto folders = FoldersWhere(
-            store, [&](const eml::MailFolder& f) { return text::EqualNoCase(f.name, wanted); });
+            store, [&](const eml::MailFolder& f) { return eml::SameFolderName(f.name, wanted); });
         // What a folder that was not read held cannot be told from what left
         // it: nothing leaves the list then, and the line says so.
         const std::string incomplete = store.name + (approve ? " approve" : " block") +

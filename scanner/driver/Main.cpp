@@ -170,6 +170,7 @@ bool SaveAddressDatabase() {
 bool Main() {
     if (!platform::Program().ClaimSoleInstance())
         return false;
+    SettleCodePage();
     // With this copy the only one, temporary files of a killed run are
     // leftovers: nothing is writing them any more.
     const auto removeLeftovers = [](const std::string& file) {
@@ -230,13 +231,13 @@ bool Main() {
 
         PumpStatusWindow();
         StatusMessage("Scanning Inbox ...");
-        PreviousFrom(gStoreRoot + GetFolderFilename("inbox"));
+        PreviousFrom(gStoreRoot + InboxFilename());
         if (Tracing())
             ConsoleLog("Processed Inbox");
 
         PumpStatusWindow();
         StatusMessage("Scanning Sent Items ...");
-        ScanNewSentEmails(gStoreRoot + GetFolderFilename("sent items"));
+        ScanNewSentEmails(gStoreRoot + SentItemsFilename());
         if (Tracing())
             ConsoleLog("Processed Sent Items");
 

@@ -58,10 +58,16 @@ StoreFolders FindFolders(platform::FileSystem& fs, const std::string& root, Stor
 // The console line of a folder that cannot be listed.
 std::string UnlistedFolderLine(const std::string& path, const std::string& why);
 
-// Whether a display name is the standard Inbox or Sent Items folder, in
-// English or one of the translations the programs use.
+// Whether a folder name (as the file system lists it) is the standard Inbox
+// or Sent Items folder's in a language the programs shipped in: compared in
+// UTF-16 (platform::NameToWide: the code page and escaped units on Windows,
+// UTF-8 names on Linux) without regard to case.
 bool IsInboxName(std::string_view name);
 bool IsSentItemsName(std::string_view name);
+// Whether a folder name and a name the user configured (8-bit text of the
+// code page, or UTF-8 where names are UTF-8) name the same folder, compared
+// the same way.
+bool SameFolderName(std::string_view folderName, std::string_view configured);
 
 // The message files of a folder: the names of its .eml files, sorted; and,
 // sorted too, the names ending in .eml that are neither a file nor a folder

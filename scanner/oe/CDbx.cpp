@@ -429,8 +429,21 @@ bool CDbx::getItem(int32_t pos, int32_t fileKind, bool fRetrieveBody) {
                     case 0x81:
                         f.SetParentId(v);
                         break;
+                    case 0x09:  // read only when it lies inside: no field a
+                                // folder record had before makes it fail
+                        f.SetFolderKind(loc + 4 <= data.Size() ? data.Word(loc) : 0);
+                        break;
+                    case 0x89:
+                        f.SetFolderKind(v);
+                        break;
+                    case 0x0A:
+                        f.SetStoreType(loc + 4 <= data.Size() ? data.Word(loc) : 0);
+                        break;
+                    case 0x8A:
+                        f.SetStoreType(v);
+                        break;
                     default:
-                        break;  // 0x87, 0x88, 0x8A, 0x8B and the rest
+                        break;  // 0x86, 0x87, 0x88, 0x8B and the rest
                 }
             }
         }

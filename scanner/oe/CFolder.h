@@ -26,6 +26,14 @@ class CFolder {
     // Id of the parent folder.
     int32_t ParentId() const { return parentId_; }
     void SetParentId(int32_t v) { parentId_ = v; }
+    // Which standard folder it is (field 0x09): one of the kinds below, 0
+    // for any other folder.
+    int32_t FolderKind() const { return folderKind_; }
+    void SetFolderKind(int32_t v) { folderKind_ = v; }
+    // Where its messages come from (field 0x0A): 0 news, 1 IMAP, 3 the
+    // local store (Local Folders).
+    int32_t StoreType() const { return storeType_; }
+    void SetStoreType(int32_t v) { storeType_ = v; }
 
   private:
     int32_t number_ = 0;
@@ -34,6 +42,17 @@ class CFolder {
     std::string fileName_;
     int32_t id_ = 0;
     int32_t parentId_ = 0;
+    int32_t folderKind_ = 0;
+    int32_t storeType_ = 0;
 };
+
+// The standard folders as FolderKind gives them.
+inline constexpr int32_t kFolderInbox = 1;
+inline constexpr int32_t kFolderOutbox = 2;
+inline constexpr int32_t kFolderSentItems = 3;
+inline constexpr int32_t kFolderDeletedItems = 4;
+inline constexpr int32_t kFolderDrafts = 5;
+// The store type of a folder of Local Folders.
+inline constexpr int32_t kLocalStore = 3;
 
 }  // namespace qb::oe

@@ -18,6 +18,7 @@
 
 #include "Strings_h.h"
 #include "common/RunError.h"
+#include "platform/CodePage.h"
 #include "strings/CString.h"
 
 namespace {
@@ -554,6 +555,11 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
+    // The class folds and converts 8-bit text in the system's code page;
+    // its tables are built once, before the first object exists.
+    static const bool codePageSettled =
+        qb::platform::UseCodePage(qb::platform::SystemCodePage().value_or(1252));
+    (void)codePageSettled;
     if (!out)
         return E_POINTER;
     *out = nullptr;

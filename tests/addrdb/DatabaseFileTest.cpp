@@ -9,8 +9,15 @@
 #include <unistd.h>
 #endif
 
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+#endif
+
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -103,6 +110,36 @@ TEST(AddrDbFile, ReaderReadsRecordLinesAsFarAsTheyGo) {
     EXPECT_EQ(Resave("v1 0 0\r\nab 1  2\r\n"), "v1 0 0\r\nab 1 0 2\r\n")
         << "two spaces in a row hold an empty token, read as 0";
     EXPECT_EQ(Resave("v1 0 0\r\na\rb 1 2\r\n#c 1 1\r\n"), "v1 0 0\r\na\rb 1 2\r\n");
+}
+
+// The loader folds A to Z in every address but never the trail byte of a
+// double-byte character of the process's code page, also in a line that the
+// reader's pieces cut between a lead and a trail byte. On Windows the code
+// page is the process's own (the Windows tests run this once more under a
+// Japanese locale).
+TEST(AddrDbFile, TheLoaderNeverFoldsATrailByte) {
+    // "アテ" in Shift-JIS holds the trail bytes 'A' and 'e'.
+    const std::string line = "\x83\x41\x83\x65X@Y 1 2\r\n";
+    const std::string cut = "v1 0 0\r\n#" + std::string(65524, 'x') + "\r\n" + line;
+    ASSERT_EQ(cut.find(line) + 1, 65536u) << "the read's first piece ends after the lead byte";
+    const struct {
+        unsigned codePage;
+        const char* key;
+    } cases[] = {{932, "\x83\x41\x83\x65x@y"}, {1252, "\x83\x61\x83\x65x@y"}};
+    for (const auto& c : cases) {
+#if defined(_WIN32)
+        if (::GetACP() != c.codePage)
+            continue;
+#else
+        ::setenv("QUELLBOX_CODEPAGE", std::to_string(c.codePage).c_str(), 1);
+#endif
+        const std::string expected = "v1 0 0\r\n" + std::string(c.key) + " 1 2\r\n";
+        EXPECT_EQ(Resave("v1 0 0\r\n" + line), expected) << c.codePage;
+        EXPECT_EQ(Resave(cut), expected) << c.codePage;
+    }
+#if !defined(_WIN32)
+    ::unsetenv("QUELLBOX_CODEPAGE");
+#endif
 }
 
 TEST(AddrDbFile, LongHistoriesLoadWholeAndSaveTheNewestTwenty) {

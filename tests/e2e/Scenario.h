@@ -97,6 +97,7 @@ class Scenario {
     struct FolderRow {
         uint32_t id, parent;
         std::string name, file;
+        uint32_t kind = 0;  // a standard folder's kind (written with Local Folders' store type)
     };
     void Folders(const std::vector<FolderRow>& rows, const std::string& dir = "store") {
         std::vector<dbx_::Folder> folders;
@@ -107,6 +108,10 @@ class Scenario {
             f.name = r.name;
             if (!r.file.empty())
                 f.fileName = r.file;
+            if (r.kind != 0) {
+                f.kind = r.kind;
+                f.storeType = 3;
+            }
             folders.push_back(f);
         }
         program_.Write(dir + "/Folders.dbx", dbx_::FolderFile(folders));
@@ -128,6 +133,8 @@ class Scenario {
     void ProductValue(const std::string& name, const std::string& regText) {
         productValues_[name] = regText;
     }
+    // The system's ANSI code page as a "reg export" of Windows carries it.
+    void CodePage(uint32_t number) { codePage_ = number; }
 
     // ---- run ----
     RunResult Run(const std::vector<std::string>& args = {}) {
@@ -220,6 +227,12 @@ class Scenario {
             reg += "[HKEY_CURRENT_USER\\Software\\Microsoft\\" + program +
                    "]\r\n\"Store Root\"=\"" + root + "\"\r\n\r\n";
         }
+        if (codePage_ != 0) {
+            reg +=
+                "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage]\r\n"
+                "\"ACP\"=\"" +
+                std::to_string(codePage_) + "\"\r\n\r\n";
+        }
         reg += "[HKEY_LOCAL_MACHINE\\Software\\Ferrowin Tessaly Desktop Client]\r\n";
         for (const auto& [name, value] : productValues_) {
             reg += "\"" + name + "\"=" + value + "\r\n";
@@ -232,6 +245,7 @@ class Scenario {
     std::vector<std::string> oeBlocked_;
     std::map<std::string, std::string> productValues_;
     std::map<std::string, std::string> mailStores_;
+    uint32_t codePage_ = 0;
 };
 
 // Runs the program as an ordinary user when the tests run as root, who

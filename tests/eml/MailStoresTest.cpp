@@ -134,6 +134,23 @@ TEST_F(MailStoresTest, KnowsTheStandardFoldersInTheirTranslations) {
     EXPECT_TRUE(IsSentItemsName("sent items"));
     EXPECT_TRUE(IsSentItemsName("\xC9l\xE9ments envoy\xE9s"));
     EXPECT_FALSE(IsSentItemsName("Sent"));
+#ifndef _WIN32
+    // UTF-8 names, as Linux lists a copied store's folders, in any case.
+    for (const char* inbox :
+         {"\xD0\x92\xD0\xA5\xD0\x9E\xD0\x94\xD0\xAF\xD0\xA9\xD0\x98\xD0\x95",  // ВХОДЯЩИЕ
+          "\xE5\x8F\x97\xE4\xBF\xA1\xE3\x83\x88\xE3\x83\xAC\xE3\x82\xA4",      // 受信トレイ
+          "Skrzynka odbiorcza",
+          "BO\xC3\x8ETE DE R\xC3\x89"
+          "CEPTION"})
+        EXPECT_TRUE(IsInboxName(inbox)) << inbox;
+    EXPECT_TRUE(
+        IsSentItemsName("\xCE\x91\xCF\x80\xCE\xB5\xCF\x83\xCF\x84\xCE\xB1\xCE\xBB\xCE\xBC\xCE\xAD"
+                        "\xCE\xBD\xCE\xB1"));  // Απεσταλμένα
+    EXPECT_FALSE(IsSentItemsName("\xE5\x8F\x97\xE4\xBF\xA1\xE3\x83\x88\xE3\x83\xAC\xE3\x82\xA4"));
+    // A configured name in the code page finds a folder named in UTF-8.
+    EXPECT_TRUE(SameFolderName("\xC3\x89l\xC3\xA9ments", "\xE9L\xC9MENTS"));
+    EXPECT_FALSE(SameFolderName("\xC3\x89l\xC3\xA9ments", "Elements"));
+#endif
 }
 
 TEST_F(MailStoresTest, ListsMessageFilesAndReadsTheirHeaders) {

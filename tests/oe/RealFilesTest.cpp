@@ -127,6 +127,29 @@ TEST_F(RealFiles, FolderFileNamesTheMessageFilesBesideIt) {
     EXPECT_EQ(reader.Folders().item("F_6")->Name(), "Sent Items");
 }
 
+// Outlook Express 6 marks its standard folders with their kind (field 0x09,
+// stored directly) and Local Folders' folders with store type 3.
+TEST_F(RealFiles, FolderFileMarksTheStandardFoldersWithTheirKind) {
+    CDbx reader;
+    ASSERT_TRUE(reader.openFile(RealFile("DbxOutlookExpress/Folders.dbx"), false));
+    const struct {
+        const char* key;
+        int32_t kind;
+        int32_t storeType;
+    } expected[] = {{"F_4", kFolderInbox, kLocalStore},
+                    {"F_5", kFolderOutbox, kLocalStore},
+                    {"F_6", kFolderSentItems, kLocalStore},
+                    {"F_7", kFolderDeletedItems, kLocalStore},
+                    {"F_8", kFolderDrafts, kLocalStore},
+                    {"F_1", 0, kLocalStore},
+                    {"F_9", 0, 2}};
+    for (const auto& e : expected) {
+        const auto folder = reader.Folders().item(e.key);
+        EXPECT_EQ(folder->FolderKind(), e.kind) << folder->Name();
+        EXPECT_EQ(folder->StoreType(), e.storeType) << folder->Name();
+    }
+}
+
 TEST_F(RealFiles, OfflineFileIsNotAStoreFile) {
     CDbx reader;
     EXPECT_FALSE(reader.openFile(RealFile("DbxOutlookExpress/Offline.dbx"), false));

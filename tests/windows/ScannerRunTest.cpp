@@ -306,6 +306,48 @@ TEST_F(WindowsScannerRun, ScansAWindowsLiveMailStoreWhoseFolderNamesTheCodePageL
     EXPECT_EQ(Counter("oe_scan_block"), 4) << "both stores' block folders";
 }
 
+// A Japanese Windows: the system's code page is 932 (Wine takes it from the
+// locale; the ctest entry CodePage932.WindowsScannerRun runs this under
+// LC_ALL=ja_JP.UTF-8). The standard folders bear Japanese names and are found
+// by their kind; a display name keeps its trail bytes in the database.
+TEST_F(WindowsScannerRun, AJapaneseStoreUnderCodePage932) {
+    if (::GetACP() != 932)
+        GTEST_SKIP() << "the system's code page is " << ::GetACP() << ", not 932";
+    // "受信トレイ" and "送信済みアイテム" in Shift-JIS; the files named alike.
+    dbx_::Folder inbox = Folder(4, 1, "\x8E\xF3\x90\x4D\x83\x67\x83\x8C\x83\x43",
+                                "\x8E\xF3\x90\x4D\x83\x67\x83\x8C\x83\x43.dbx");
+    dbx_::Folder sent =
+        Folder(6, 1, "\x91\x97\x90\x4D\x8D\xCF\x82\xDD\x83\x41\x83\x43\x83\x65\x83\x80",
+               "\x91\x97\x90\x4D\x8D\xCF\x82\xDD\x83\x41\x83\x43\x83\x65\x83\x80.dbx");
+    inbox.kind = 1;
+    sent.kind = 3;
+    inbox.storeType = sent.storeType = 3;
+    program.Write("store/Folders.dbx",
+                  dbx_::FolderFile({Folder(1, 0, "Local Folders", ""), inbox, sent}));
+    const std::string store = Store();
+    const std::wstring root(store.begin(), store.end());
+    // "アイテム" holds the trail bytes 'A', 'C' and 'e'.
+    WriteWide(root + L"\\\x53D7\x4FE1\x30C8\x30EC\x30A4.dbx",
+              dbx_::MessageFile({From(1, "Anna@Example.JP"),
+                                 From(2, "\x83\x41\x83\x43\x83\x65\x83\x80 <Item@Example.JP>")}));
+    WriteWide(root + L"\\\x9001\x4FE1\x6E08\x307F\x30A2\x30A4\x30C6\x30E0.dbx",
+              dbx_::MessageFile({To(10, "Bob@Example.JP")}));
+    SeedRegistry({}, {});
+    ASSERT_EQ(Run(), 0);
+    const auto db = Database();
+    ASSERT_EQ(db.count("anna@example.jp"), 1u) << File("quellboxaddr.bin");
+    EXPECT_EQ(db.at("anna@example.jp").from, 1u);
+    const std::string item = "\x83\x41\x83\x43\x83\x65\x83\x80<item@example.jp";
+    ASSERT_EQ(db.count(item), 1u) << File("quellboxaddr.bin");
+    EXPECT_EQ(db.at(item).from, 1u);
+    EXPECT_EQ(db.at("bob@example.jp").to, 1u);
+    EXPECT_EQ(File("oesent"), "10\r\n");
+    // The next run reads the keys back as they are.
+    const std::string before = File("quellboxaddr.bin");
+    ASSERT_EQ(Run(), 0);
+    EXPECT_EQ(File("quellboxaddr.bin"), before);
+}
+
 TEST_F(WindowsScannerRun, TracesTheWindowsStoreRootAndHonoursTheScanLimit) {
     StandardStore();
     program.Write("conf/quellbox.conf", "dbg_verbose_level=8\r\n");

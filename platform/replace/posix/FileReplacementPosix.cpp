@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 
+#include "common/Text.h"
 #include "platform/replace/FileReplacement.h"
 
 namespace qb::replace {
@@ -62,6 +63,13 @@ std::string NativePath(std::string_view windowsPath) {
         if (c == '\\')
             c = '/';
     }
+    // File names on Linux are UTF-8, a path that is not UTF-8 is text of the
+    // code page (a store file named in Folders.dbx, a path from the
+    // registry): it names what lies under its own bytes, else what lies
+    // under its UTF-8 form (as a store copied from Windows is named).
+    struct stat st;
+    if (!text::IsUtf8(out) && ::lstat(out.c_str(), &st) != 0 && errno == ENOENT)
+        out = text::Utf8FromWide(text::ToWide(out));
     return out;
 }
 

@@ -91,6 +91,10 @@ Record FolderRecord(const Folder& f) {
     // Fields Outlook Express writes that the reader passes over.
     r.fields.push_back(Field::Direct(0x87, 0));
     r.fields.push_back(Field::Direct(0x88, 1));
+    if (f.kind)
+        r.fields.push_back(Field::Direct(0x89, *f.kind));
+    if (f.storeType)
+        r.fields.push_back(Field::Direct(0x8A, *f.storeType));
     return r;
 }
 

@@ -65,10 +65,12 @@ struct Message {
 };
 
 struct Folder {
-    std::optional<uint32_t> id;           // 0x80
-    std::optional<uint32_t> parentId;     // 0x81
-    std::optional<std::string> name;      // 0x02
-    std::optional<std::string> fileName;  // 0x03
+    std::optional<uint32_t> id;                        // 0x80
+    std::optional<uint32_t> parentId;                  // 0x81
+    std::optional<std::string> name;                   // 0x02
+    std::optional<std::string> fileName;               // 0x03
+    std::optional<uint32_t> kind = std::nullopt;       // 0x89: a standard folder's kind (Inbox 1)
+    std::optional<uint32_t> storeType = std::nullopt;  // 0x8A: 3 for a folder of Local Folders
 };
 
 Record MessageRecord(const Message& m, std::optional<int32_t> bodyOffset);
