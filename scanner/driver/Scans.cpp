@@ -93,6 +93,9 @@ bool HoldsEqualNumbers(const lists::FileList& list) {
 // Opens a scan's .dbx file; when it cannot be opened, writes the scan's
 // failure line to the status list and the console log.
 bool OpenOrReport(oe::CDbx& dbx, const std::string& dbx_file, const std::string& failureLine) {
+    // The scans read a message's sender or recipients only.
+    dbx.KeepTexts(oe::CDbx::TextBit(oe::MailFields::kSenderEMail) |
+                  oe::CDbx::TextBit(oe::MailFields::kRecipientEMail));
     if (dbx.openFile(dbx_file, false))
         return true;
     StatusMessage(failureLine);
