@@ -23,11 +23,13 @@
 //   is linear, 2 quadratic). The Inbox and Sent Items are empty.
 //
 // bench_scanner plain [--messages N] [--senders S] [--megabytes M] [--runs N]
-//                     [--program DIR] [FOLDER]
+//                     [--baseline DIR] [--program DIR] [FOLDER]
 //   A run without verdict folders over an Inbox of N messages (default
 //   60,000) from S senders (default 20,000), about M MB (default 150) with
 //   its records among the bodies, from an empty database, against cat of the
-//   same files; CPU time (user + system) and wall time. Default 5 runs.
+//   same files; CPU time (user + system) and wall time. Default 5 runs of
+//   each, taken in turn. --baseline DIR also measures the Gleanwick and
+//   libquelladdr.so of DIR (an older build) in its own program folder.
 //
 // --program DIR takes Gleanwick and libquelladdr.so from DIR instead of this
 // build (to measure an older build in the same way). The folder must lie on
@@ -61,6 +63,7 @@ namespace dbx = qb::test::dbx;
 namespace fs = std::filesystem;
 using qb::tools::Figure;
 using qb::tools::FileSystemOf;
+using qb::tools::Measure;
 using qb::tools::Median;
 using qb::tools::RunProgram;
 
@@ -192,6 +195,7 @@ struct Options {
     std::vector<uint32_t> sizes = {10000, 30000, 100000};
     int32_t messages = 60000, senders = 20000;
     int64_t megabytes = 150;
+    fs::path baseline;  // plain: a baseline build measured in turn with this one
     std::vector<std::string> env;
     std::vector<std::string> scanner;
 };
@@ -380,29 +384,71 @@ int PlainScan(const Options& o) {
                                  o.megabytes * 1024 * 1024, qb::tools::RecordLayout::AmongBodies,
                                  o.senders);
     Write(root / "store/Sent Items.dbx", MessageFileOf(0, 0, NoRecipients, NoRecipients));
+    // The baseline build in a program folder of its own over the same store
+    // and registry file.
+    const fs::path baseline = root / "baseline";
+    if (!o.baseline.empty()) {
+        fs::create_directories(baseline / "conf");
+        fs::copy_file(o.baseline / "Gleanwick", baseline / "Gleanwick",
+                      fs::copy_options::overwrite_existing);
+        const fs::path library = fs::path(QUELLADDR_PATH).filename();
+        fs::copy_file(o.baseline / library, baseline / library,
+                      fs::copy_options::overwrite_existing);
+    }
     ::malloc_trim(0);
     uintmax_t total = 0, largest = 0;
     const std::vector<std::string> cat = CatOfStore(root, total, largest);
     std::printf(
         "file system of the folder: %s\nInbox %d messages from %d senders, store %.1f MB; "
-        "%d runs per figure\n",
+        "%d runs of each, taken in turn\n",
         FileSystemOf(root).c_str(), o.messages, o.senders, total / 1048576.0, runs);
-    RunProgram(cat, root, {}, true);  // warm the cache
-    Reset(root, false);
-    RunProgram(o.scanner, root, o.env, true);  // warm-up, also of the program itself
-    std::printf("cat of the store files:\n");
-    const Figure catRun = Median(runs, [] {}, cat, root, {});
-    std::printf("run without verdict folders, from an empty database:\n");
-    const Figure scan = Median(
-        runs, [&] { Reset(root, false); }, o.scanner, root, o.env);
-    std::printf("\nmedians of %d runs, fresh processes:\n", runs);
-    std::printf("cat of the store files:      CPU %.3f s  wall %.3f s\n", catRun.cpuSeconds,
-                catRun.seconds);
-    std::printf("run without verdict folders: CPU %.3f s  wall %.3f s  peak RSS %.1f MB\n",
-                scan.cpuSeconds, scan.seconds, scan.maxRssKb / 1024.0);
-    std::printf("ratio to cat:                CPU %.2fx  wall %.2fx\n",
-                scan.cpuSeconds / catRun.cpuSeconds, scan.seconds / catRun.seconds);
-    return scan.ok ? 0 : 1;
+
+    struct Contender {
+        const char* name;
+        std::vector<std::string> args;
+        fs::path dir;  // a program folder to reset before each run, or empty
+        std::vector<Measure> runs;
+    };
+    std::vector<Contender> contenders = {{"cat of the store files", cat, {}, {}}};
+    if (!o.baseline.empty())
+        contenders.push_back({"baseline build", {(baseline / "Gleanwick").string()}, baseline, {}});
+    contenders.push_back({"this build", o.scanner, root, {}});
+    // Warm the cache and the programs, then take the contenders in turn, so
+    // that a change in the machine's load falls on all of them alike.
+    for (int i = -1; i < runs; ++i) {
+        for (Contender& c : contenders) {
+            if (!c.dir.empty())
+                Reset(c.dir, false);
+            const Measure m = RunProgram(c.args, c.dir.empty() ? root : c.dir,
+                                         c.dir.empty() ? std::vector<std::string>{} : o.env, true);
+            if (i >= 0)
+                c.runs.push_back(m);
+        }
+    }
+    const auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    std::printf("\nmedians of %d runs, fresh processes, warm cache:\n", runs);
+    double catCpu = 0, catWall = 0;
+    bool ok = true;
+    for (const Contender& c : contenders) {
+        std::vector<double> cpu, wall, peak;
+        for (const Measure& m : c.runs) {
+            cpu.push_back(m.cpuSeconds);
+            wall.push_back(m.seconds);
+            peak.push_back(m.maxRssKb / 1024.0);
+            ok = ok && WIFEXITED(m.status) && WEXITSTATUS(m.status) == 0;
+        }
+        if (catCpu == 0) {
+            catCpu = median(cpu);
+            catWall = median(wall);
+        }
+        std::printf("%-24s CPU %.4f s (%.2fx cat)  wall %.3f s (%.2fx)  peak RSS %.1f MB\n", c.name,
+                    median(cpu), median(cpu) / catCpu, median(wall), median(wall) / catWall,
+                    median(peak));
+    }
+    return ok ? 0 : 1;
 }
 
 }  // namespace
@@ -432,6 +478,8 @@ int main(int argc, char** argv) {
             o.messages = std::atoi(argv[++i]);
         } else if (arg == "--senders" && value) {
             o.senders = std::atoi(argv[++i]);
+        } else if (arg == "--baseline" && value) {
+            o.baseline = argv[++i];
         } else if (arg == "--megabytes" && value) {
             o.megabytes = std::atoll(argv[++i]);
         } else if (!arg.empty() && arg[0] != '-') {
