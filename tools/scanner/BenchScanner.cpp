@@ -321,23 +321,20 @@ int HarvestGrowth(const Options& o) {
             o.scanner, root, o.env);
         const size_t listed = Lines(root / "conf/blockedsenders");
         listsFrom(root / "conf", root / "harvested");
-        std::printf("  the folder emptied:\n");
-        row.emptied = Median(
-            runs,
-            [&] {
-                listsFrom(root / "harvested", root / "conf");
-                useBlock("block-emptied.dbx");
-            },
-            o.scanner, root, o.env);
+        // Runs that start from the lists the first harvest left.
+        const auto afterHarvest = [&](const char* title, const char* block) {
+            std::printf("  %s:\n", title);
+            return Median(
+                runs,
+                [&] {
+                    listsFrom(root / "harvested", root / "conf");
+                    useBlock(block);
+                },
+                o.scanner, root, o.env);
+        };
+        row.emptied = afterHarvest("the folder emptied", "block-emptied.dbx");
         const size_t left = Lines(root / "conf/blockedsenders");
-        std::printf("  nothing to do:\n");
-        row.idle = Median(
-            runs,
-            [&] {
-                listsFrom(root / "harvested", root / "conf");
-                useBlock("block-full.dbx");
-            },
-            o.scanner, root, o.env);
+        row.idle = afterHarvest("nothing to do", "block-full.dbx");
         if (listed != v || left != 0) {
             std::printf(
                 "  WRONG RESULT: %zu addresses listed after the harvest, %zu after the "
