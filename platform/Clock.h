@@ -1,6 +1,7 @@
 // Local date and time, and the system's general date format for them.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace qb::platform {
@@ -20,6 +21,11 @@ class Clock {
 
     // The current local date and time.
     virtual LocalTime Now() = 0;
+
+    // Milliseconds on a clock that only goes forward (not the time of day,
+    // which the user or the network may set back), from an arbitrary start:
+    // for measuring intervals within a run.
+    virtual int64_t Milliseconds() = 0;
 
     // The time in the system's general date format: short date, a blank, long
     // time ("6/23/2003 11:20:52 AM" with United States settings).

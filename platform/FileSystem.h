@@ -94,7 +94,16 @@ class FileSystem {
     virtual bool CopyFile(const std::string& from, const std::string& to) = 0;
 
     // Deletes the file at path. False when it is missing or cannot be deleted.
+    // The removal reaches the disk in the system's own time (see SyncFolder).
     virtual bool DeleteFile(const std::string& path) = 0;
+
+    // Makes the removals made in the folder at path so far durable: once it
+    // returns true, a power cut cannot bring those files back. The base
+    // cannot: false.
+    virtual bool SyncFolder(const std::string& path) {
+        (void)path;
+        return false;
+    }
 
     // Creates the folder and any missing parents. True when it exists afterwards.
     virtual bool CreateFolder(const std::string& path) = 0;

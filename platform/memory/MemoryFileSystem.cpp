@@ -108,6 +108,7 @@ bool MemoryFileSystem::ReplaceFile(const std::string& path, std::string_view con
     ++writeCount_;
     if (durability == Durability::kSynced)
         ++syncedWriteCount_;
+    operations_.push_back((durability == Durability::kSynced ? "synced " : "unsynced ") + path);
     return true;
 }
 
@@ -139,6 +140,14 @@ bool MemoryFileSystem::DeleteFile(const std::string& path) {
     if (files_.erase(Key(path)) == 0)
         return false;
     ++writeCount_;
+    operations_.push_back("delete " + path);
+    return true;
+}
+
+bool MemoryFileSystem::SyncFolder(const std::string& path) {
+    if (writesFail_)
+        return false;
+    operations_.push_back("sync folder " + path);
     return true;
 }
 

@@ -39,6 +39,9 @@ class MemoryFileSystem final : public FileSystem {
     int WriteCount() const { return writeCount_; }
     // How many ReplaceFile calls succeeded with Durability::kSynced.
     int SyncedWriteCount() const { return syncedWriteCount_; }
+    // The changes made, in order, one text each: "synced PATH" and
+    // "unsynced PATH" for ReplaceFile, "delete PATH", "sync folder PATH".
+    const std::vector<std::string>& Operations() const { return operations_; }
     // The durability of the last successful ReplaceFile of path
     // (kAtomicOnly when there was none).
     Durability LastDurability(const std::string& path) const;
@@ -54,6 +57,7 @@ class MemoryFileSystem final : public FileSystem {
     bool AppendFile(const std::string& path, std::string_view content) override;
     bool CopyFile(const std::string& from, const std::string& to) override;
     bool DeleteFile(const std::string& path) override;
+    bool SyncFolder(const std::string& path) override;
     bool CreateFolder(const std::string& path) override;
     // Reads see the file's content as it is at each read; a file that is
     // gone meanwhile fails the read.
@@ -79,6 +83,7 @@ class MemoryFileSystem final : public FileSystem {
     bool writesFail_ = false;
     int writeCount_ = 0;
     int syncedWriteCount_ = 0;
+    std::vector<std::string> operations_;
     std::vector<std::string> cleanedPaths_;
 };
 

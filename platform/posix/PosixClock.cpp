@@ -21,6 +21,12 @@ class PosixClock final : public Clock {
         return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
     }
 
+    int64_t Milliseconds() override {
+        struct timespec ts;
+        ::clock_gettime(CLOCK_MONOTONIC, &ts);
+        return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+    }
+
     std::string GeneralDate(const LocalTime& t) override {
         const char* pattern = std::getenv("GLEANWICK_DATE_FORMAT");
         if (!pattern || !*pattern)

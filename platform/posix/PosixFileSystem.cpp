@@ -287,6 +287,10 @@ bool PosixFileSystem::DeleteFile(const std::string& path) {
     return ::unlink(native.c_str()) == 0;
 }
 
+bool PosixFileSystem::SyncFolder(const std::string& path) {
+    return replace::SyncFolder(NativePath(path));
+}
+
 bool PosixFileSystem::CreateFolder(const std::string& path) {
     const std::string native = NativePath(path);
     if (native.empty())

@@ -26,6 +26,7 @@ class PosixFileSystem final : public FileSystem {
     bool AppendFile(const std::string& path, std::string_view content) override;
     bool CopyFile(const std::string& from, const std::string& to) override;
     bool DeleteFile(const std::string& path) override;
+    bool SyncFolder(const std::string& path) override;
     bool CreateFolder(const std::string& path) override;
     std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) override;
     using FileSystem::ListFolder;

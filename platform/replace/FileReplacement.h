@@ -74,6 +74,10 @@ bool WriteAll(intptr_t file, std::string_view data);
 // The native form of a Windows-style path: every "\" becomes "/"; a path
 // that is not UTF-8 (code-page text) and names nothing takes its UTF-8 form.
 std::string NativePath(std::string_view windowsPath);
+// Makes the renames and removals in a folder (a native path; "" is the
+// current folder) durable. A file system that cannot sync a folder (EINVAL)
+// has nothing to sync.
+bool SyncFolder(const std::string& folder);
 // The file a native path leads to: a symbolic link is followed (a relative
 // target counts from the link's own folder) until a name that is no link,
 // which may not exist yet. False for a loop or a chain too long to follow.

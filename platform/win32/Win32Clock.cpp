@@ -19,6 +19,17 @@ class Win32Clock final : public Clock {
         return {st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond};
     }
 
+    // GetTickCount (GetTickCount64 is not in Windows XP), widened: its 32
+    // bits wrap after 49.7 days of uptime, which the count of wraps seen
+    // carries on. Asked often enough that no wrap goes unseen.
+    int64_t Milliseconds() override {
+        const DWORD ticks = ::GetTickCount();
+        if (ticks < lastTicks_)
+            ++wraps_;
+        lastTicks_ = ticks;
+        return (wraps_ << 32) + static_cast<int64_t>(ticks);
+    }
+
     std::string GeneralDate(const LocalTime& t) override {
         SYSTEMTIME st{};
         st.wYear = static_cast<WORD>(t.year);
@@ -35,6 +46,10 @@ class Win32Clock final : public Clock {
             return UsGeneralDate(t);  // a date the system cannot format
         return std::string(date) + " " + time;
     }
+
+  private:
+    DWORD lastTicks_ = 0;
+    int64_t wraps_ = 0;
 };
 
 }  // namespace

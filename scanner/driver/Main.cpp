@@ -4,6 +4,7 @@
 
 #include "common/Report.h"
 #include "common/Text.h"
+#include "platform/Environment.h"
 #include "platform/FileSystem.h"
 #include "platform/Instance.h"
 #include "platform/Platform.h"
@@ -67,6 +68,17 @@ void InstallReporting() {
     report::Install({[](const std::string& t) { ConsoleLog(t); },
                      [](const std::string& t) { StatusMessage(t); },
                      [] { return static_cast<int>(gVerboseLevel); }});
+}
+
+// The list phases' write interval: the environment variable
+// GLEANWICK_LIST_WRITE_INTERVAL (whole milliseconds, cut to a second), which
+// tests set to write more often; otherwise a second.
+int64_t ListWriteInterval() {
+    const std::string text = platform::Env().Expand("%GLEANWICK_LIST_WRITE_INTERVAL%");
+    if (text.empty() || text.size() > 9 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        return lists::ScanPhase::kMaxWriteIntervalMs;
+    return std::stoll(text);
 }
 
 void PumpStatusWindow() {
@@ -195,6 +207,7 @@ bool Main() {
     // A run cut off in the middle of a list phase left its record: put the
     // phase's files back before any of them is read.
     RecoverListPhase();
+    lists::ScanPhase::SetWriteInterval(ListWriteInterval());
     FolderHarvest::StartRun();
     InstallReporting();
     if (ArgCount() > 0)

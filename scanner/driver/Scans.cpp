@@ -94,6 +94,9 @@ bool HoldsEqualNumbers(const lists::FileList& list) {
 // Opens a scan's .dbx file; when it cannot be opened, writes the scan's
 // failure line to the status list and the console log.
 bool OpenOrReport(oe::CDbx& dbx, const std::string& dbx_file, const std::string& failureLine) {
+    // The scans read a message's sender or recipients only.
+    dbx.KeepTexts(oe::CDbx::TextBit(oe::MailFields::kSenderEMail) |
+                  oe::CDbx::TextBit(oe::MailFields::kRecipientEMail));
     if (dbx.openFile(dbx_file, false))
         return true;
     StatusMessage(failureLine);
@@ -201,10 +204,11 @@ FolderHarvest::FolderHarvest(bool approve, const std::string& stateFile,
     // written; changing the other one alone would break their pairing,
     // so the scan then changes neither (the load said so on the console).
     listsKept_ = !state_.Unreadable() && !target_.Unreadable() && lists::ScanPhase::ListsWritable();
-    // Every change is written at once; the phase's record keeps both files
-    // recoverable as a pair until the closing saves are done.
+    // The phase writes the changes of both files together, the state file
+    // covering the list (see Address and Finish for the order), and its
+    // record keeps them recoverable as a pair until the closing saves.
     phase_.emplace(PhaseRecordPath(), phaseName,
-                   std::vector<lists::AddressList*>{&target_, &state_});
+                   std::vector<lists::AddressList*>{&state_, &target_});
 }
 
 void FolderHarvest::StartRun() {
@@ -240,6 +244,7 @@ bool FolderHarvest::OwedElsewhere(const std::string& address) {
 }
 
 void FolderHarvest::Address(std::string_view element) {
+    phase_->WriteIfDue();
     lists::AddressList& approved = *gApprovedSenders;
     lists::AddressList& blocked = *gBlockedSenders;
     const std::string a = FormatEmail(element);

@@ -1,10 +1,12 @@
 #include "scanner/lists/ScanPhase.h"
 
+#include <algorithm>
 #include <charconv>
 #include <optional>
 #include <string_view>
 
 #include "common/Hash.h"
+#include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "platform/Platform.h"
 #include "scanner/lists/AddressList.h"
@@ -19,6 +21,8 @@ constexpr std::string_view kNewLine = "\r\n";
 
 // Set for the rest of the run when a record could not be put back.
 bool gListsHeld = false;
+
+int64_t gWriteInterval = ScanPhase::kMaxWriteIntervalMs;
 
 std::string FolderOf(const std::string& path) {
     const size_t cut = path.find_last_of("\\/");
@@ -132,25 +136,97 @@ bool Retire(const std::string& recordPath) {
 }  // namespace
 
 ScanPhase::ScanPhase(std::string recordPath, std::string name, std::vector<AddressList*> lists)
-    : recordPath_(std::move(recordPath)), name_(std::move(name)), lists_(std::move(lists)) {
-    for (AddressList* list : lists_)
-        list->SetPhase(this);
+    : recordPath_(std::move(recordPath)),
+      name_(std::move(name)),
+      lastWrite_(platform::Time().Milliseconds()) {
+    for (AddressList* list : lists) {
+        lists_.push_back({list});
+        list->phase_ = this;
+    }
 }
 
 ScanPhase::~ScanPhase() {
-    for (AddressList* list : lists_)
-        list->SetPhase(nullptr);
+    try {
+        WriteWaiting(false);
+    } catch (...) {
+        // The record, when there is one, still holds the files as they were
+        // before the phase; without one nothing of the phase was written.
+    }
+    for (Bound& bound : lists_)
+        bound.list->phase_ = nullptr;
 }
 
-bool ScanPhase::BeforeUnsyncedWrite() {
+void ScanPhase::SetWriteInterval(int64_t milliseconds) {
+    gWriteInterval = std::clamp<int64_t>(milliseconds, 0, kMaxWriteIntervalMs);
+}
+
+int64_t ScanPhase::WriteInterval() {
+    return gWriteInterval;
+}
+
+ScanPhase::Bound& ScanPhase::Find(const AddressList& list) {
+    return *std::find_if(lists_.begin(), lists_.end(),
+                         [&list](const Bound& b) { return b.list == &list; });
+}
+
+void ScanPhase::BeforeChange(bool addition) {
+    const Kind kind = addition ? Kind::kAdditions : Kind::kRemovals;
+    if (batch_ != Kind::kNone && batch_ != kind)
+        WriteWaiting(false);
+    batch_ = kind;
+}
+
+void ScanPhase::AfterChange(const AddressList& list) {
+    Find(list).waiting = true;
+    WriteIfDue();
+}
+
+void ScanPhase::WriteIfDue() {
+    if (batch_ != Kind::kNone && platform::Time().Milliseconds() - lastWrite_ >= gWriteInterval)
+        WriteWaiting(false);
+}
+
+void ScanPhase::Save(const AddressList& list) {
+    WriteWaiting(true);
+    Bound& bound = Find(list);
+    if (bound.written && !bound.unsynced)
+        return;
+    bound.list->Write(platform::Durability::kSynced);
+    bound.written = true;
+    bound.unsynced = false;
+}
+
+void ScanPhase::WriteWaiting(bool synced) {
+    if (batch_ == Kind::kNone)
+        return;
+    if (!synced && !RecordWritten())
+        synced = true;
+    lastWrite_ = platform::Time().Milliseconds();
+    const auto write = [synced](Bound& bound) {
+        if (!bound.waiting)
+            return;
+        bound.list->Write(synced ? platform::Durability::kSynced
+                                 : platform::Durability::kAtomicOnly);
+        bound.waiting = false;
+        bound.unsynced = !synced;
+        bound.written = true;
+    };
+    if (batch_ == Kind::kAdditions)
+        std::for_each(lists_.begin(), lists_.end(), write);
+    else
+        std::for_each(lists_.rbegin(), lists_.rend(), write);
+    batch_ = Kind::kNone;
+}
+
+bool ScanPhase::RecordWritten() {
     if (state_ != State::kNotWritten)
         return state_ == State::kWritten;
     state_ = State::kRefused;
     platform::FileSystem& fs = platform::Files();
     const std::string folder = FolderOf(recordPath_);
     Record record{name_, {}};
-    for (AddressList* list : lists_) {
-        const std::string& path = list->FileLocation();
+    for (const Bound& bound : lists_) {
+        const std::string& path = bound.list->FileLocation();
         if (path.size() <= folder.size() || path.compare(0, folder.size(), folder) != 0 ||
             !PlainName(std::string_view(path).substr(folder.size())))
             return false;
@@ -170,6 +246,13 @@ bool ScanPhase::BeforeUnsyncedWrite() {
 }
 
 void ScanPhase::Finish() {
+    WriteWaiting(true);
+    for (Bound& bound : lists_) {
+        if (bound.unsynced) {
+            bound.list->Write(platform::Durability::kSynced);
+            bound.unsynced = false;
+        }
+    }
     if (state_ == State::kWritten && Retire(recordPath_))
         state_ = State::kNotWritten;
 }
@@ -201,14 +284,20 @@ PhaseRecovery RecoverUnfinishedPhase(const std::string& recordPath) {
     }
     result.phase = record->phase;
     const std::string folder = FolderOf(recordPath);
-    // Removals first: the synced rewrites after them carry them to the disk
-    // with the folder.
-    bool ok = true;
+    // Removals first, made durable before anything else: the record may be
+    // retired only once a cut can no longer bring back a file it removes
+    // (and a record that names no file to write has no synced rewrite that
+    // would carry them to the disk).
+    bool ok = true, removed = false;
     for (const Entry& entry : record->entries) {
         const std::string path = folder + entry.name;
-        if (!entry.content && fs.Kind(path) != platform::PathKind::kMissing)
+        if (!entry.content && fs.Kind(path) != platform::PathKind::kMissing) {
             ok = fs.DeleteFile(path) && ok;
+            removed = true;
+        }
     }
+    if (removed)
+        ok = fs.SyncFolder(folder) && ok;
     for (const Entry& entry : record->entries) {
         if (entry.content)
             ok = fs.ReplaceFile(folder + entry.name, *entry.content,

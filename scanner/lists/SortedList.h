@@ -160,7 +160,7 @@ class SortedList {
     // Releases every record; the sort mode stays.
     void Clear() {
         std::vector<Slot>().swap(slots_);
-        live_ = used_ = sorted_ = capacity_ = shrinkMark_ = 0;
+        live_ = used_ = sorted_ = tailSorted_ = capacity_ = shrinkMark_ = 0;
     }
 
     // Has no observable effect.
@@ -229,7 +229,7 @@ class SortedList {
     }
 
     void Compact() {
-        int to = 0, sortedTo = 0;
+        int to = 0, sortedTo = 0, tailSortedTo = 0;
         for (int from = 0; from < used_; ++from) {
             if (slots_[from].deleted)
                 continue;
@@ -238,8 +238,11 @@ class SortedList {
             ++to;
             if (from < sorted_)
                 sortedTo = to;
+            if (from < tailSorted_)
+                tailSortedTo = to;
         }
         sorted_ = sortedTo;
+        tailSorted_ = std::max(sortedTo, tailSortedTo);
         for (int i = to; i < used_; ++i) {
             slots_[i].key.clear();
             slots_[i].value = V{};
@@ -264,30 +267,25 @@ class SortedList {
     }
 
     // The same with the key already converted (numeric mode; else unused).
-    // Records added since the last sort (the tail) are compared one by one
-    // while they are few, and merged into the sorted part only when they
-    // grow past TailScanLimit: a scan that looks each key up before adding
-    // it then merges in batches instead of shifting the list per record.
+    // Records added since the last sort (the tail) are not merged into the
+    // sorted part until they grow past TailLimit: a scan that looks each key
+    // up before adding it then shifts the list in batches instead of per
+    // record. The tail itself is kept as a sorted run with the newest few
+    // records after it, searched one by one; past kFreshLimit they are
+    // sorted and merged into the run. So a lookup costs two binary searches
+    // and a few comparisons, however long the tail.
     int Lookup(std::string_view key, double probe) {
-        if (used_ - sorted_ > TailScanLimit())
+        if (used_ - sorted_ > TailLimit())
             SortIfNeeded();
+        else if (used_ - tailSorted_ > kFreshLimit)
+            SortFresh();
         for (;;) {
             if (used_ == 0)
                 return 0;
-            int hit = 0, lo = 1, hi = sorted_;
-            while (lo <= hi) {
-                const int mid = MidpointHalfEven(lo, hi);
-                const int c = CompareProbe(key, probe, slots_[mid - 1]);
-                if (c == 0) {
-                    hit = mid;
-                    break;
-                }
-                if (c > 0)
-                    lo = mid + 1;
-                else
-                    hi = mid - 1;
-            }
-            for (int i = sorted_; hit == 0 && i < used_; ++i) {
+            int hit = Search(key, probe, 0, sorted_);
+            if (hit == 0)
+                hit = Search(key, probe, sorted_, tailSorted_);
+            for (int i = tailSorted_; hit == 0 && i < used_; ++i) {
                 if (CompareProbe(key, probe, slots_[i]) == 0)
                     hit = i + 1;
             }
@@ -297,18 +295,46 @@ class SortedList {
         }
     }
 
+    // Slot number (1-based) of a record with an equal key among the sorted
+    // slots from..to - 1, or 0.
+    int Search(std::string_view key, double probe, int from, int to) const {
+        int lo = from + 1, hi = to;
+        while (lo <= hi) {
+            const int mid = from + MidpointHalfEven(lo - from, hi - from);
+            const int c = CompareProbe(key, probe, slots_[mid - 1]);
+            if (c == 0)
+                return mid;
+            if (c > 0)
+                lo = mid + 1;
+            else
+                hi = mid - 1;
+        }
+        return 0;
+    }
+
     int CompareProbe(std::string_view key, double probe, const Slot& s) const {
         return sortMode_ == 0 ? Sign(probe, s.number) : text::CompareNoCase(key, s.key);
     }
 
-    // The longest tail searched record by record: about the square root of
-    // the slots in use, at least 32, which balances the tail's comparisons
-    // against the shifting of a merge.
-    int TailScanLimit() const {
+    // The longest tail kept apart from the sorted part: about four times the
+    // square root of the slots in use, at least 128, which balances the
+    // merges of the newest records into the tail against those of the tail
+    // into the list.
+    int TailLimit() const {
         int limit = 32;
         while (limit < used_ / limit)
             limit *= 2;
-        return limit;
+        return 4 * limit;
+    }
+
+    // The newest records a lookup compares one by one.
+    static constexpr int kFreshLimit = 16;
+
+    // Sorts the newest records and merges them into the tail's sorted run.
+    void SortFresh() {
+        SortRange(tailSorted_, used_ - 1);
+        MergeTail(sorted_, tailSorted_);
+        tailSorted_ = used_;
     }
 
     void SortIfNeeded() {
@@ -324,23 +350,24 @@ class SortedList {
         if (tail > sorted_) {
             SortRange(0, used_ - 1);
         } else {
-            SortRange(sorted_, used_ - 1);
-            MergeTail();
+            if (tailSorted_ < used_)
+                SortFresh();
+            MergeTail(0, sorted_);
         }
-        sorted_ = used_;
+        sorted_ = tailSorted_ = used_;
     }
 
-    // Merges the sorted tail sorted_..used - 1 into the sorted slots before
-    // it, from the back: each tail record, largest first, goes after the
-    // sorted records whose keys are not greater than its own, and only the
-    // records above its place move up.
-    void MergeTail() {
-        std::vector<Slot> tail(std::make_move_iterator(slots_.begin() + sorted_),
+    // Merges the sorted records from..used - 1 into the sorted slots
+    // first..from - 1 before them, from the back: each record, largest
+    // first, goes after the records whose keys are not greater than its own,
+    // and only the records above its place move up.
+    void MergeTail(int first, int from) {
+        std::vector<Slot> tail(std::make_move_iterator(slots_.begin() + from),
                                std::make_move_iterator(slots_.begin() + used_));
-        int end = sorted_;  // sorted records 0..end - 1 are not placed yet
-        int dest = used_;   // slots dest..used - 1 are final
+        int end = from;    // sorted records first..end - 1 are not placed yet
+        int dest = used_;  // slots dest..used - 1 are final
         for (int t = static_cast<int>(tail.size()) - 1; t >= 0; --t) {
-            int lo = 0, hi = end;  // first slot whose key is greater than tail[t]'s
+            int lo = first, hi = end;  // first slot whose key is greater than tail[t]'s
             while (lo < hi) {
                 const int mid = lo + (hi - lo) / 2;
                 if (Compare(slots_[mid], tail[t]) > 0)
@@ -434,8 +461,10 @@ class SortedList {
     int32_t capacity_ = 0;
     int32_t shrinkMark_ = 0;
     // Slots 0..sorted_ - 1 are in key order; the list needs a sort while
-    // sorted_ < used_.
+    // sorted_ < used_. Slots sorted_..tailSorted_ - 1 (the tail's sorted
+    // run) are in key order too.
     int32_t sorted_ = 0;
+    int32_t tailSorted_ = 0;
     int32_t sortMode_ = 0;
     // Never seeded from outside: pivot choices repeat from run to run.
     std::minstd_rand random_;

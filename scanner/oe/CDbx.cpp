@@ -359,6 +359,10 @@ bool CDbx::getItem(int32_t pos, int32_t fileKind, bool fRetrieveBody) {
             const int64_t loc = values + v;
             if (email) {
                 MailFields& m = mail_;
+                const auto keep = [&](MailFields::Text k) {
+                    if (keptTexts_ & TextBit(k))
+                        m.text[k] = data.String(loc);
+                };
                 switch (id) {
                     case 0x01:
                         m.flag = static_cast<int32_t>(data.Byte(loc));
@@ -367,40 +371,40 @@ bool CDbx::getItem(int32_t pos, int32_t fileKind, bool fRetrieveBody) {
                         m.dataOffset = data.Word(loc);
                         break;
                     case 0x05:
-                        m.text[MailFields::kOrigSubject] = data.String(loc);
+                        keep(MailFields::kOrigSubject);
                         break;
                     case 0x07:
-                        m.text[MailFields::kMessageID] = data.String(loc);
+                        keep(MailFields::kMessageID);
                         break;
                     case 0x08:
-                        m.text[MailFields::kSubject] = data.String(loc);
+                        keep(MailFields::kSubject);
                         break;
                     case 0x0A:
-                        m.text[MailFields::kParentMessageID] = data.String(loc);
+                        keep(MailFields::kParentMessageID);
                         break;
                     case 0x0C:
-                        m.text[MailFields::kFetchServer] = data.String(loc);
+                        keep(MailFields::kFetchServer);
                         break;
                     case 0x0D:
-                        m.text[MailFields::kSenderName] = data.String(loc);
+                        keep(MailFields::kSenderName);
                         break;
                     case 0x0E:
-                        m.text[MailFields::kSenderEMail] = data.String(loc);
+                        keep(MailFields::kSenderEMail);
                         break;
                     case 0x12:
                         m.date = data.Quad(loc);
                         break;
                     case 0x13:
-                        m.text[MailFields::kRecipientName] = data.String(loc);
+                        keep(MailFields::kRecipientName);
                         break;
                     case 0x14:
-                        m.text[MailFields::kRecipientEMail] = data.String(loc);
+                        keep(MailFields::kRecipientEMail);
                         break;
                     case 0x1A:
-                        m.text[MailFields::kAccountName] = data.String(loc);
+                        keep(MailFields::kAccountName);
                         break;
                     case 0x1B:
-                        m.text[MailFields::kAccountNumber] = data.String(loc);
+                        keep(MailFields::kAccountNumber);
                         break;
                     case 0x80:
                         m.id = v;

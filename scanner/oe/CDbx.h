@@ -72,6 +72,14 @@ class CDbx {
     // on failure (ErrNo then 7).
     std::string getBody(int32_t pos);
 
+    // The message texts that openFile keeps (a bit 1 << k for each
+    // MailFields::Text k); the others are passed over and read as empty
+    // texts. Every text by default. A scan that reads one or two texts of
+    // each message asks for those only: the others would cost the copying
+    // and the memory of most of each record.
+    void KeepTexts(uint32_t mask) { keptTexts_ = mask; }
+    static constexpr uint32_t TextBit(MailFields::Text k) { return 1u << k; }
+
   private:
     bool getIndexes();
     void getIndexNode(int32_t pos);
@@ -92,6 +100,7 @@ class CDbx {
     DbxStore store_;
     std::string fileName_;
     int32_t fileType_ = dbxTypeEmail;
+    uint32_t keptTexts_ = ~0u;
     int32_t rootPointer_ = 0;
     std::vector<int32_t> slots_;
     int32_t indexCount_ = 0;

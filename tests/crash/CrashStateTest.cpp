@@ -7,6 +7,11 @@
 // which the next run puts back before anything reads it), nothing the user
 // had lost, nothing counted twice, every list paired with its state file.
 //
+// Where a state holds the record of an unfinished list phase, its run puts
+// the phase back first; that run is recorded too, and a second cut at every
+// moment until it has retired the record gives states that must recover in
+// the same way.
+//
 // The control records the same runs with every sync made a no-op: it must
 // find faults, or the checks could not see one.
 //
@@ -16,7 +21,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <functional>
 #include <regex>
+#include <unordered_set>
 
 #include "tests/crash/CrashStates.h"
 #include "tests/faults/FaultHarness.h"
@@ -42,6 +49,15 @@ struct Row {
     bool scanMail;  // the Inbox and Sent Items scans switched on
     int runsBefore;
     StoreShape shape;
+    // The list phases' write interval of the recorded run and those after
+    // it: 0 writes every change at once behind the phase record, as a long
+    // harvest does between its intervals; -1 keeps the second, within which
+    // these small runs write their lists only at each phase's end (or where
+    // a harvest turns from additions to removals).
+    int writeInterval;
+    // No list file before the run: every phase record names only files that
+    // were absent, so its put-back only removes files.
+    bool withoutLists = false;
     // The recorded run is a second identity's, whose store (store2) is a
     // copy of the first's: its message numbers and verdicts all coincide.
     bool secondStore = false;
@@ -67,19 +83,26 @@ constexpr StoreShape kSmallWithMailStore{.inbox = 12,
                                          .mailSentStep = 1};
 
 const Row kRows[] = {
-    {"ImportAndHarvest", "blocked-list import, approve and block harvest", false, 0, kSmall},
-    {"FirstRun", "first run: Inbox, Sent Items with the pending file, harvest", true, 0, kSmall},
-    {"SecondRun", "second run: new mail, Sent Items with the pending file, harvest with removals",
-     true, 1, kSmall},
+    {"ImportAndHarvest", "blocked-list import, approve and block harvest", false, 0, kSmall, -1},
+    {"FirstRun",
+     "first run without list files: Inbox, Sent Items with the pending file, harvest, every "
+     "change written",
+     true, 0, kSmall, 0, true},
+    {"SecondRun",
+     "second run: new mail, Sent Items with the pending file, harvest with removals, every "
+     "change written",
+     true, 1, kSmall, 0},
     {"SecondRunNoNewMail",
      "second run: no new mail, Sent Items without the pending file, harvest with removals", true, 1,
-     kNoNewMail},
+     kNoNewMail, -1},
     {"MailStore",
      "second run beside a Windows Live Mail store: both stores' Inbox, Sent Items and harvests",
-     true, 1, kSmallWithMailStore},
+     true, 1, kSmallWithMailStore, -1},
+    {"MailStoreEveryChange", "second run beside a Windows Live Mail store, every change written",
+     true, 1, kSmallWithMailStore, 0},
     {"SecondStore",
      "a second identity's first run: its index entry, own state files and pending file", true, 1,
-     kSmall, true},
+     kSmall, -1, false, true},
 };
 
 // The files that hold old or whole new content at every moment.
@@ -192,11 +215,12 @@ std::set<std::string> PutBackByTheNextRun(const Tree& state) {
     return names;
 }
 
-// Product files of a crash state holding neither their content from before
-// the run nor one complete version the run wrote, and not put back by the
-// next run from a phase record either (those are counted in repaired).
-void CheckWhole(const Tree& state, const Exploration& e, const std::string& label, Findings& found,
-                long& repaired) {
+// Product files of a crash state holding no complete version (whole says
+// which are) and not put back by the next run from a phase record either
+// (those are counted in repaired).
+void CheckWhole(const Tree& state,
+                const std::function<bool(const std::string&, const std::string&)>& whole,
+                const std::string& label, Findings& found, long& repaired) {
     std::string torn;
     const std::set<std::string> putBack = PutBackByTheNextRun(state);
     bool covered = false;
@@ -207,9 +231,7 @@ void CheckWhole(const Tree& state, const Exploration& e, const std::string& labe
     }
     for (const std::string& f : checked) {
         const auto it = state.files.find(f);
-        const std::string content = it == state.files.end() ? kMissing : it->second;
-        const auto versions = e.versions.find(f);
-        if (versions == e.versions.end() ? content == kMissing : versions->second.count(content))
+        if (whole(f, it == state.files.end() ? kMissing : it->second))
             continue;
         if (putBack.count(f))
             covered = true;
@@ -218,6 +240,19 @@ void CheckWhole(const Tree& state, const Exploration& e, const std::string& labe
     }
     repaired += covered && torn.empty();
     found.Add(kTorn, !torn.empty(), label + ":" + torn);
+}
+
+// Whether content is one the exploration saw the file hold as a whole: its
+// content before the run or a complete version the run wrote.
+bool SeenWhole(const Exploration& e, const std::string& f, const std::string& content) {
+    const auto versions = e.versions.find(f);
+    return versions == e.versions.end() ? content == kMissing : versions->second.count(content);
+}
+
+// Whether the state holds the record of an unfinished list phase.
+bool HoldsPhaseRecord(const Tree& state) {
+    const auto it = state.files.find("conf/scanphase");
+    return it != state.files.end() && !it->second.empty();
 }
 
 struct Mode {
@@ -302,7 +337,55 @@ void PrintTo(const Mode& mode, std::ostream* out) {
     *out << mode.name;
 }
 
-class CrashStates : public testing::TestWithParam<std::tuple<Row, Mode>> {};
+class CrashStates : public testing::TestWithParam<std::tuple<Row, Mode>> {
+  protected:
+    // One run of the program in root, recorded, and the states a cut during
+    // it may leave (those after its first statesOf operations only, when
+    // given a function that finds their number); before is the folder the
+    // run starts from.
+    struct Recording {
+        RunResult run;
+        size_t operations = 0;
+        Exploration states;
+    };
+    Recording Record(ProgramFolder& program, const std::vector<std::string>& env, bool synced,
+                     const Tree& before,
+                     const std::function<size_t(const std::vector<Op>&)>& statesOf = {}) {
+        const std::string root = program.Dir().Path();
+        const std::string trace = traces_ / "trace";
+        std::filesystem::remove(trace);
+        std::vector<std::string> recording = env;
+        recording.insert(recording.end(), {"LD_PRELOAD=" CRASH_PRELOAD, "QB_CRASH_TRACE=" + trace,
+                                           "QB_CRASH_ROOT=" + root,
+                                           std::string("QB_CRASH_NOSYNC=") + (synced ? "0" : "1")});
+        Recording r;
+        r.run = program.Run({}, recording);
+        const Tree after = ReadTree(root, Ignored);
+        std::vector<Op> ops;
+        std::string error;
+        if (!ParseTrace(traces_.Read("trace"), ops, error)) {
+            r.states.error = error;
+            return r;
+        }
+        r.operations = ops.size();
+        r.states = Model(before, Ignored)
+                       .Explore(ops, after, statesOf ? statesOf(ops) : static_cast<size_t>(-1));
+        return r;
+    }
+
+    TempFolder traces_;
+};
+
+// The operations of a run up to the one that retires the phase record it
+// found (its removal), all when there is none: a cut after them is one of a
+// run over the lists put back.
+size_t ThroughThePutBack(const std::vector<Op>& ops) {
+    for (size_t k = 0; k < ops.size(); ++k) {
+        if (ops[k].kind == 'U' && ops[k].path == "conf/scanphase")
+            return k + 1;
+    }
+    return ops.size();
+}
 
 TEST_P(CrashStates, EveryStateRecoversToTheUninterruptedRun) {
     const auto& [row, mode] = GetParam();
@@ -318,6 +401,10 @@ TEST_P(CrashStates, EveryStateRecoversToTheUninterruptedRun) {
     }
     faults::WriteGeneration(s, row.runsBefore + 1, row.shape);
     ProgramFolder& program = s.Program();
+    if (row.withoutLists) {
+        for (const char* list : {"conf/approvedsenders", "conf/blockedsenders"})
+            std::filesystem::remove(program / list);
+    }
     const std::string root = program.Dir().Path();
     std::vector<std::string> env = s.RunEnvironment();
     if (row.secondStore) {
@@ -327,57 +414,104 @@ TEST_P(CrashStates, EveryStateRecoversToTheUninterruptedRun) {
                                                       "{0B1C2D3E-4F50-6172-8394-A5B6C7D8E9F0}",
                                                       "store2", "")};
     }
+    if (row.writeInterval >= 0)
+        env.push_back("GLEANWICK_LIST_WRITE_INTERVAL=" + std::to_string(row.writeInterval));
     const Tree before = ReadTree(root, Ignored);
     const std::set<std::string> namesBefore = faults::Names(program);
 
     // The recorded run, uninterrupted: its result is what every recovery must reach.
-    TempFolder traceDir;
-    const std::string trace = traceDir / "trace";
-    std::vector<std::string> recording = env;
-    recording.insert(
-        recording.end(),
-        {"LD_PRELOAD=" CRASH_PRELOAD, "QB_CRASH_TRACE=" + trace, "QB_CRASH_ROOT=" + root,
-         std::string("QB_CRASH_NOSYNC=") + (mode.synced ? "0" : "1")});
-    const RunResult run = program.Run({}, recording);
-    ASSERT_EQ(run.exitCode, 0) << run.output;
-    const Tree after = ReadTree(root, Ignored);
+    const Recording first = Record(program, env, mode.synced, before);
+    ASSERT_EQ(first.run.exitCode, 0) << first.run.output;
+    ASSERT_GT(first.operations, 0u) << "nothing recorded: the recorder was not loaded";
+    const Exploration& e = first.states;
+    ASSERT_EQ(e.error, "") << "the recorder missed an operation";
     const Snapshot ref = faults::Take(program);
     const std::set<std::string> namesAfter = faults::Names(program);
 
-    std::vector<Op> ops;
-    std::string error;
-    ASSERT_TRUE(ParseTrace(traceDir.Read("trace"), ops, error)) << error;
-    ASSERT_FALSE(ops.empty()) << "nothing recorded: the recorder was not loaded";
-    const Exploration e = Model(before, Ignored).Explore(ops, after);
-    ASSERT_EQ(e.error, "") << "the recorder missed an operation";
-
-    Findings found(std::string(row.name) + " (" + mode.name + ")", "crash", "QB_CRASH_REPORT");
+    const std::string campaign = std::string(row.name) + " (" + mode.name + ")";
+    Findings found(campaign, "crash", "QB_CRASH_REPORT");
+    Findings twice("second cut: " + campaign, "crash", "QB_CRASH_REPORT");
     const long stride = std::max(1L, faults::EnvNumber("QB_CRASH_STRIDE", QB_CRASH_DEFAULT_STRIDE));
-    long recovered = 0, repaired = 0;
+    // The control's second cuts are many (no sync of the put-back narrows
+    // them) and only have to show that the checks see a fault: the put-back
+    // runs of a sample of its states are cut again.
+    const long putBackStride = mode.synced ? 1 : 8;
+    long recovered = 0, repaired = 0, putBackRuns = 0, built = 0, distinct = 0, recovered2 = 0,
+         repaired2 = 0, withRecord = 0;
+    // The result of a recovery run, compared with the uninterrupted run's.
+    const auto recover = [&](int exitCode, const std::string& label, Findings& into) {
+        const std::set<std::string> extra =
+            faults::Leftovers(faults::Names(program), namesBefore, namesAfter);
+        Classify(faults::Take(program), ref, extra, exitCode, label, into);
+    };
+    std::unordered_set<size_t> seen;
+    for (const CrashState& state : e.distinct)
+        seen.insert(state.key);
     for (size_t i = 0; i < e.distinct.size(); i += static_cast<size_t>(stride)) {
         const CrashState& state = e.distinct[i];
         const std::string label = "state " + std::to_string(i) + " " + state.label;
-        CheckWhole(state.tree, e, label, found, repaired);
+        CheckWhole(
+            state.tree,
+            [&e](const std::string& f, const std::string& c) { return SeenWhole(e, f, c); }, label,
+            found, repaired);
         LayOut(root, state.tree, Ignored);
         std::filesystem::remove(program / "console.txt");
-        const RunResult recovery = program.Run({}, env);
         ++recovered;
-        const std::set<std::string> extra =
-            faults::Leftovers(faults::Names(program), namesBefore, namesAfter);
-        Classify(faults::Take(program), ref, extra, recovery.exitCode, label, found);
+        if (!HoldsPhaseRecord(state.tree) || withRecord++ % putBackStride != 0) {
+            recover(program.Run({}, env).exitCode, label, found);
+            continue;
+        }
+        // The run that puts the phase back, recorded for the second cut.
+        const Recording putBack = Record(program, env, mode.synced, state.tree, ThroughThePutBack);
+        ASSERT_EQ(putBack.states.error, "") << label << ": the recorder missed an operation";
+        recover(putBack.run.exitCode, label, found);
+        ++putBackRuns;
+        built += putBack.states.built;
+        for (const CrashState& cut : putBack.states.distinct) {
+            if (!seen.insert(cut.key).second || distinct++ % stride != 0)
+                continue;
+            const std::string label2 = label + ", then " + cut.label;
+            // Whole: a version of the first run, or one the put-back wrote
+            // (not what the first cut left, which may be torn).
+            CheckWhole(
+                cut.tree,
+                [&](const std::string& f, const std::string& c) {
+                    const auto was = state.tree.files.find(f);
+                    return SeenWhole(e, f, c) ||
+                           (SeenWhole(putBack.states, f, c) &&
+                            c != (was == state.tree.files.end() ? kMissing : was->second));
+                },
+                label2, twice, repaired2);
+            LayOut(root, cut.tree, Ignored);
+            std::filesystem::remove(program / "console.txt");
+            ++recovered2;
+            recover(program.Run({}, env).exitCode, label2, twice);
+        }
     }
-    found.Ran("operations", static_cast<long>(ops.size()));
+    found.Ran("operations", static_cast<long>(first.operations));
     found.Ran("states built", e.built);
     found.Ran("distinct", static_cast<long>(e.distinct.size()));
     found.Ran("recovered", recovered);
-    std::cout << "[crash] summary: " << row.name << " (" << mode.name << "): states built "
-              << e.built << ", distinct " << e.distinct.size() << ", recovery runs " << recovered
-              << ", torn " << found.Count(kTorn) << " (and " << repaired
-              << " torn but put back by the next run from the phase record), lost "
-              << found.Count(kLost) << ", counted twice " << found.Count(kTwice)
-              << ", pairs broken " << found.Count(kUnpaired) << ", other differences "
-              << found.Count(kDiffers) << std::endl;
+    twice.Ran("put-back runs", putBackRuns);
+    twice.Ran("states built", built);
+    twice.Ran("distinct", distinct);
+    twice.Ran("recovered", recovered2);
+    const auto summary = [](const std::string& what, long builtN, long distinctN, long runs,
+                            const Findings& f, long repairedN) {
+        std::cout << "[crash] summary: " << what << ": states built " << builtN << ", distinct "
+                  << distinctN << ", recovery runs " << runs << ", torn " << f.Count(kTorn)
+                  << " (and " << repairedN
+                  << " torn but put back by the next run from the phase record), lost "
+                  << f.Count(kLost) << ", counted twice " << f.Count(kTwice) << ", pairs broken "
+                  << f.Count(kUnpaired) << ", other differences " << f.Count(kDiffers) << std::endl;
+    };
+    summary(campaign, e.built, static_cast<long>(e.distinct.size()), recovered, found, repaired);
+    summary("second cut, during " + std::to_string(putBackRuns) + " put-back runs: " + campaign,
+            built, distinct, recovered2, twice, repaired2);
     found.Conclude(0, !mode.synced);
+    // The control's second cuts: the put-back's own syncs are no-ops too, so
+    // they must show faults wherever there were put-backs to cut.
+    twice.Conclude(0, !mode.synced && recovered2 > 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, CrashStates,

@@ -131,6 +131,7 @@ inline void LayOut(const std::string& root, const Tree& tree,
 struct CrashState {
     Tree tree;
     std::string label;  // which state of which operation
+    size_t key = 0;     // equal for states of equal files, temporary files aside
 };
 
 struct Exploration {
@@ -159,8 +160,11 @@ class Model {
         durable_ = live_;
     }
 
-    // Replays ops, building the crash states after each (once per model).
-    Exploration Explore(const std::vector<Op>& ops, const Tree& after) {
+    // Replays ops, building the crash states before the first and after
+    // each of the first statesOf (once per model); the replay of them all
+    // must give after.
+    Exploration Explore(const std::vector<Op>& ops, const Tree& after,
+                        size_t statesOf = static_cast<size_t>(-1)) {
         AddStates("before the run");
         for (size_t k = 0; k < ops.size(); ++k) {
             const std::string at =
@@ -169,7 +173,8 @@ class Model {
                 out_.error = "cannot replay " + at + ": " + out_.error;
                 return std::move(out_);
             }
-            AddStates(at);
+            if (k < statesOf)
+                AddStates(at);
         }
         for (const auto& [name, file] : live_) {
             if (file != kFolder)
@@ -396,8 +401,9 @@ class Model {
                                                          : files_[file].data;
             key += name + '\0' + std::to_string(content.size()) + '\0' + content;
         }
-        if (seen_.insert(std::hash<std::string>{}(key)).second)
-            out_.distinct.push_back({Build(names, synced), label});
+        const size_t hash = std::hash<std::string>{}(key);
+        if (seen_.insert(hash).second)
+            out_.distinct.push_back({Build(names, synced), label, hash});
     }
 
     void AddStates(const std::string& at) {

@@ -9,6 +9,7 @@
 #include <map>
 #include <optional>
 #include <random>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -268,6 +269,53 @@ TEST(SortedListMergeTest, RandomSequencesMatchTheModelInNumericMode) {
 
 TEST(SortedListMergeTest, RandomSequencesMatchTheModelInTextMode) {
     RunRandomSequence(1, 12);
+}
+
+// A long list that grows by lookups and additions in turn: the newest
+// records are merged into the tail's own sorted run, the run into the list,
+// and removals land in every part. Only lookups are checked on the way (any
+// look at the whole list would sort it); the whole list at the end.
+TEST(SortedListMergeTest, LongTailsMatchTheModelInBothModes) {
+    for (const int32_t mode : {0, 1}) {
+        SCOPED_TRACE(mode);
+        SortedList<int> list;
+        list.SetSortMode(mode);
+        std::multiset<std::string, KeyLess> model(KeyLess{mode});
+        const auto key = [mode](int i) {
+            const std::string n = std::to_string(i * 7919 % 10007);
+            return mode == 0 ? n : (i % 2 ? "K" : "k") + n + "@x";
+        };
+        const auto add = [&](const std::string& k) {
+            list.Add(k, 0);
+            model.insert(k);
+        };
+        const auto remove = [&](const std::string& k) {
+            list.Remove(k);
+            if (const auto it = model.find(k); it != model.end())
+                model.erase(it);
+        };
+        for (int i = 0; i < 3000; ++i)
+            add(key(i));
+        for (int i = 3000; i < 9000; ++i) {
+            for (const int probe : {i, i - 1, i / 3, i / 2 + 7})
+                ASSERT_EQ(list.Exists(key(probe)), model.count(key(probe)) != 0) << i;
+            add(key(i));
+            if (i % 5 == 0)
+                remove(key(i - 17));
+            if (i % 11 == 0)
+                remove(key(i / 2));
+        }
+        Strings expected;
+        for (const std::string& k : model)
+            expected.push_back(k);
+        Strings keys = list.keys();
+        // Equal keys may come in any order: compare them as the model orders them.
+        std::stable_sort(keys.begin(), keys.end(), KeyLess{mode});
+        EXPECT_EQ(keys.size(), expected.size());
+        for (size_t i = 0; i < std::min(keys.size(), expected.size()); ++i)
+            EXPECT_FALSE(KeyLess{mode}(keys[i], expected[i]) || KeyLess{mode}(expected[i], keys[i]))
+                << i;
+    }
 }
 
 TEST(SortedListMergeTest, AppendedKeysFindTheirPlaceInBothModes) {

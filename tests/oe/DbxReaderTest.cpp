@@ -73,6 +73,26 @@ TEST_F(DbxTest, WithoutBodiesTheBodyStaysEmptyButCanBeReadLater) {
     EXPECT_EQ(reader.ErrNo(), "0");
 }
 
+TEST_F(DbxTest, TextsNotAskedForReadAsEmptyAndTheRestAsAlways) {
+    const std::string path = Store(dbx::MessageFile({FullMessage()}));
+    CDbx reader;
+    reader.KeepTexts(CDbx::TextBit(MailFields::kSenderEMail) |
+                     CDbx::TextBit(MailFields::kAccountNumber));
+    ASSERT_TRUE(reader.openFile(path, false));
+    const auto view = *reader.EMails().begin();
+    EXPECT_EQ(view.SenderEMailView(), "ann@example.com;bob@example.com");
+    EXPECT_EQ(view.RecipientEMailView(), "");
+    const auto m = reader.EMails().item(1);
+    EXPECT_EQ(m->AccountNumber(), "00000001");
+    for (const std::string& text : {m->Subject(), m->OrigSubject(), m->MessageID(), m->SenderName(),
+                                    m->RecipientEMail(), m->accountname()})
+        EXPECT_EQ(text, "");
+    EXPECT_EQ(m->Id(), 0x123456);
+    EXPECT_EQ(m->Flag(), 0x81);
+    EXPECT_EQ(m->MailDate(), "2003-07-15 09:05:00");
+    EXPECT_EQ(reader.getBody(m->DataOffset()), *FullMessage().body);
+}
+
 TEST_F(DbxTest, FolderFileFillsFolderRecordsKeyedByTheirId) {
     std::vector<dbx::Folder> folders;
     folders.push_back({0, std::nullopt, std::string("Outlook Express"), std::nullopt});

@@ -13,8 +13,8 @@
 //     without the list files' rewrites);
 //   - a full Gleanwick run from empty product files (it reads the 10
 //     scanned folders: Inboxes, Sent Items, approve and block folder, and
-//     writes each of the 10,000 new verdict addresses to its list and
-//     state file at once);
+//     puts the 10,000 new verdict addresses on their lists and state files,
+//     which each harvest writes together once a second and at its end);
 //   - a second Gleanwick run over the unchanged store.
 // Usage: eml_bench [--runs N] [--messages N] [--store DIR] [FOLDER]
 //   --store DIR  an existing store (from eml_generate wlm DIR 100000 20)

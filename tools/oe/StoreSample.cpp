@@ -41,10 +41,22 @@ std::string BodyText(size_t length, int32_t i) {
     return text;
 }
 
+// The sample message, from the sender-th of senders addresses when senders
+// is above 0.
+dbx::Message SampleMessageFrom(int32_t i, int32_t senders) {
+    dbx::Message m = SampleMessage(i);
+    if (senders > 0) {
+        const int32_t sender = i % senders;
+        m.senderEMail = "sender" + std::to_string(sender) + "@domain" +
+                        std::to_string(sender % 300) + ".example.com";
+    }
+    return m;
+}
+
 }  // namespace
 
 void WriteMessageStore(const std::string& path, int32_t messages, int64_t targetBytes,
-                       RecordLayout layout) {
+                       RecordLayout layout, int32_t senders) {
     dbx::DbxWriter w(dbx::Kind::Message);
     // Bytes per message left for the body: the record, its index entry and
     // the block headers (16 bytes per 512 text bytes) come off the share.
@@ -57,7 +69,7 @@ void WriteMessageStore(const std::string& path, int32_t messages, int64_t target
     records.reserve(static_cast<size_t>(messages));
     if (layout == RecordLayout::AmongBodies) {
         for (int32_t i = 0; i < messages; ++i) {
-            dbx::Message m = SampleMessage(i);
+            dbx::Message m = SampleMessageFrom(i, senders);
             m.body = BodyText(static_cast<size_t>(text), i);
             records.push_back(w.AddMessage(m));
         }
@@ -68,8 +80,9 @@ void WriteMessageStore(const std::string& path, int32_t messages, int64_t target
             bodies.push_back(w.AddBody(BodyText(static_cast<size_t>(text), i)));
         for (int32_t i = 0; i < messages; ++i) {
             const int32_t body = bodies[static_cast<size_t>(i)];
-            records.push_back(w.AddRecord(dbx::MessageRecord(
-                SampleMessage(i), body != 0 ? std::optional<int32_t>(body) : std::nullopt)));
+            records.push_back(w.AddRecord(
+                dbx::MessageRecord(SampleMessageFrom(i, senders),
+                                   body != 0 ? std::optional<int32_t>(body) : std::nullopt)));
         }
     }
     // Outlook Express keeps its trees flat: nodes of up to a few dozen entries.

@@ -43,8 +43,8 @@ pid_t WriterOf(std::string_view entry, std::string_view prefix) {
     return pid;
 }
 
-// Makes the renames in folder durable. A file system that cannot sync a
-// folder (EINVAL) has nothing to sync.
+}  // namespace
+
 bool SyncFolder(const std::string& folder) {
     const int fd =
         ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -54,8 +54,6 @@ bool SyncFolder(const std::string& folder) {
     ::close(fd);
     return ok;
 }
-
-}  // namespace
 
 std::string NativePath(std::string_view windowsPath) {
     std::string out(windowsPath);
