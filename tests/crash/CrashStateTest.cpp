@@ -215,20 +215,26 @@ std::set<std::string> PutBackByTheNextRun(const Tree& state) {
     return names;
 }
 
-// Product files of a crash state holding no complete version (whole says
-// which are) and not put back by the next run from a phase record either
-// (those are counted in repaired).
-void CheckWhole(const Tree& state,
+// The product files checked for tearing: the fixed ones, and every further
+// store's state files the explored run wrote.
+std::set<std::string> CheckedNames(const Exploration& e) {
+    std::set<std::string> checked(CheckedFiles().begin(), CheckedFiles().end());
+    for (const auto& [name, contents] : e.versions) {
+        if (faults::StateFileName(name))
+            checked.insert(name);
+    }
+    return checked;
+}
+
+// Product files of a crash state (those of checked) holding no complete
+// version (whole says which are) and not put back by the next run from a
+// phase record either (those are counted in repaired).
+void CheckWhole(const Tree& state, const std::set<std::string>& checked,
                 const std::function<bool(const std::string&, const std::string&)>& whole,
                 const std::string& label, Findings& found, long& repaired) {
     std::string torn;
     const std::set<std::string> putBack = PutBackByTheNextRun(state);
     bool covered = false;
-    std::set<std::string> checked(CheckedFiles().begin(), CheckedFiles().end());
-    for (const auto& [name, contents] : e.versions) {
-        if (faults::StateFileName(name))
-            checked.insert(name);  // a further store's state files
-    }
     for (const std::string& f : checked) {
         const auto it = state.files.find(f);
         if (whole(f, it == state.files.end() ? kMissing : it->second))
@@ -444,6 +450,7 @@ TEST_P(CrashStates, EveryStateRecoversToTheUninterruptedRun) {
             faults::Leftovers(faults::Names(program), namesBefore, namesAfter);
         Classify(faults::Take(program), ref, extra, exitCode, label, into);
     };
+    const std::set<std::string> checked = CheckedNames(e);
     std::unordered_set<size_t> seen;
     for (const CrashState& state : e.distinct)
         seen.insert(state.key);
@@ -451,7 +458,7 @@ TEST_P(CrashStates, EveryStateRecoversToTheUninterruptedRun) {
         const CrashState& state = e.distinct[i];
         const std::string label = "state " + std::to_string(i) + " " + state.label;
         CheckWhole(
-            state.tree,
+            state.tree, checked,
             [&e](const std::string& f, const std::string& c) { return SeenWhole(e, f, c); }, label,
             found, repaired);
         LayOut(root, state.tree, Ignored);
@@ -474,7 +481,7 @@ TEST_P(CrashStates, EveryStateRecoversToTheUninterruptedRun) {
             // Whole: a version of the first run, or one the put-back wrote
             // (not what the first cut left, which may be torn).
             CheckWhole(
-                cut.tree,
+                cut.tree, checked,
                 [&](const std::string& f, const std::string& c) {
                     const auto was = state.tree.files.find(f);
                     return SeenWhole(e, f, c) ||
