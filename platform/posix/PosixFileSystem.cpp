@@ -146,11 +146,11 @@ bool PosixFileSystem::ListFolder(const std::string& path, std::vector<FolderEntr
             ::closedir(dir);
             return false;
         }
-        const std::string name = entry->d_name;
+        FolderEntry item;
+        item.name = entry->d_name;
+        const std::string& name = item.name;
         if (name == "." || name == "..")
             continue;
-        FolderEntry item;
-        item.name = name;
         // Where the listing tells an ordinary file or folder, no status is
         // needed: a large folder lists at the cost of reading it.
         if (entry->d_type == DT_REG || entry->d_type == DT_DIR) {

@@ -154,14 +154,14 @@ void ScanSent(const Store& store) {
         std::unordered_set<std::string> counted;
         std::vector<std::string> added;
         ForEachMessage(store, sentFolders, [&](std::string_view file, const eml::MessageHeader& h) {
-            std::string key = h.messageId.empty() ? std::string(file) : h.messageId;
+            const std::string_view key = h.messageId.empty() ? file : h.messageId;
             std::string folded = text::Lower(key);
             if (counted.count(folded) != 0 || sent.Exists(key))
                 return;
             for (const std::string& a : h.recipients)
                 CountSentRecipient(a);
             counted.insert(std::move(folded));
-            added.push_back(std::move(key));
+            added.emplace_back(key);
         });
         for (const std::string& key : added)
             sent.Add(key);

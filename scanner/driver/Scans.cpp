@@ -245,15 +245,17 @@ bool FolderHarvest::OwedElsewhere(const std::string& address) {
 
 void FolderHarvest::Address(std::string_view element) {
     phase_->WriteIfDue();
-    lists::AddressList& approved = *gApprovedSenders;
-    lists::AddressList& blocked = *gBlockedSenders;
     const std::string a = FormatEmail(element);
-    if (!approve_ && scanSet_.Exists(a))
+    // An address met before in this folder was settled then: meeting it
+    // again would change nothing (the lists, the state file, its to-count
+    // and the run's set hold it already, or refused it for good).
+    if (scanSet_.Exists(a))
         return;
-    if (!approve_)
-        scanSet_.Add(a, 0);
-    const bool listed = approved.Exists(a) || blocked.Exists(a) || DomainListed(a, blocked) ||
-                        DomainListed(a, approved);
+    scanSet_.Add(a, 0);
+    lists::AddressList& other = approve_ ? *gBlockedSenders : *gApprovedSenders;
+    const bool onTarget = target_.Exists(a);
+    const bool listed =
+        onTarget || other.Exists(a) || DomainListed(a, other) || DomainListed(a, target_);
     // State file first: a run killed between the two writes leaves an
     // address the state file owes but the list lacks, which the next run
     // adds again, never a list entry that no state file accounts for.
@@ -261,18 +263,13 @@ void FolderHarvest::Address(std::string_view element) {
         if (!state_.Exists(a))
             state_.Add(a);
         target_.Add(a);
-    } else if (listed && listsKept_ && target_.Exists(a) && !state_.Exists(a) && OwedElsewhere(a)) {
+    } else if (onTarget && listsKept_ && !state_.Exists(a) && OwedElsewhere(a)) {
         // Another store's folder put it on the list: this store's folder
         // owes it too, so it stays while either folder holds it.
         state_.Add(a);
     }
-    if (approve_) {
-        if (!scanSet_.Exists(a))
-            scanSet_.Add(a, 0);
-        if (AddrLib().getSpamAddrTo(gAddrHandle, a) == 0) {
-            AddrLib().addSpamAddrTo(gAddrHandle, a, 1);
-        }
-    }
+    if (approve_ && AddrLib().getSpamAddrTo(gAddrHandle, a) == 0)
+        AddrLib().addSpamAddrTo(gAddrHandle, a, 1);
     if (!RunSet(approve_).Exists(a))
         RunSet(approve_).Add(a, 0);
 }
@@ -420,8 +417,8 @@ void ScanUncaughtSpam(std::string dbx_file) {
 
 bool DomainListed(const std::string& address, lists::AddressList& list) {
     const size_t at = address.find('@');
-    const std::string domain = at == std::string::npos ? address : address.substr(at + 1);
-    return list.Exists(domain);
+    return list.Exists(at == std::string::npos ? std::string_view(address)
+                                               : std::string_view(address).substr(at + 1));
 }
 
 }  // namespace qb::driver

@@ -19,12 +19,7 @@ constexpr const char* kJunk = "wlm/Storage Folders/Junk Found/";
 // scanned folder: several accounts, a translated Windows Mail, and a block
 // folder below a folder whose name is no code-page text.
 void FillAllStores(Scenario& s) {
-    s.StandardFolders();
-    s.Messages("Inbox.dbx", {From(1, "oe@inbox.com")});
-    s.Messages("Sent Items.dbx", {To(10, "oe@sent.com")});
-    s.Messages("Good Mail.dbx", {From(1, "friend@good.org")});
-    s.Messages("Junk Found.dbx", {From(1, "spam@bad.biz")});
-    s.Conf("oe_block_folder=Junk Found\r\noe_approve_folder=good mail\r\n");
+    s.OutlookExpressStore("oe@inbox.com", "oe@sent.com", "friend@good.org", "spam@bad.biz");
 
     s.MailStore("Windows Live Mail", "wlm");
     s.Put("wlm/Hotmail (jo)/Inbox/1.eml", Eml("Ann <Ann@wlm.org>", "jo@hotmail.com"));

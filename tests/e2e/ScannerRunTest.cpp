@@ -18,7 +18,8 @@ void FillStandardStore(Scenario& s) {
                 From(3, "young@example.net", /*hoursAgo=*/0), From(4, "alice@example.com")});
     s.Messages("Sent Items.dbx", {To(20, "carol@example.com;dave@example.com;Carol@example.com"),
                                   To(10, "erin@example.com"), To(30, "")});
-    s.Messages("Good Mail.dbx", {From(1, "friend@good.org"), From(2, "pal@good.org")});
+    s.Messages("Good Mail.dbx",
+               {From(1, "friend@good.org"), From(2, "pal@good.org"), From(3, "Pal@Good.org")});
     s.Messages("Junk Found.dbx", {From(1, "spam@bad.biz"), From(2, "spam@bad.biz"),
                                   From(3, "more@bad.biz;friend@good.org")});
     s.Conf("oe_block_folder=Junk Found\r\noe_approve_folder=good mail\r\n");

@@ -94,6 +94,18 @@ class Scenario {
                  {11, 1, "Junk Found", "Junk Found.dbx"}},
                 dir);
     }
+    // An Outlook Express store of the standard folders with one message in
+    // each (from inboxSender, to sentRecipient, from approvedSender, from
+    // blockedSender) and both verdict folders configured.
+    void OutlookExpressStore(const std::string& inboxSender, const std::string& sentRecipient,
+                             const std::string& approvedSender, const std::string& blockedSender) {
+        StandardFolders();
+        Messages("Inbox.dbx", {From(1, inboxSender)});
+        Messages("Sent Items.dbx", {To(10, sentRecipient)});
+        Messages("Good Mail.dbx", {From(1, approvedSender)});
+        Messages("Junk Found.dbx", {From(1, blockedSender)});
+        Conf("oe_block_folder=Junk Found\r\noe_approve_folder=good mail\r\n");
+    }
     struct FolderRow {
         uint32_t id, parent;
         std::string name, file;

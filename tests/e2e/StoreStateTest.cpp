@@ -43,12 +43,8 @@ Files Conf(Scenario& s) {
 // Express (store/) and Windows Live Mail (wlm/, with a block folder at the
 // top of Storage Folders and one below Archive).
 void FillStores(Scenario& s) {
-    s.StandardFolders();
-    s.Messages("Inbox.dbx", {From(1, "oe@inbox.example")});
-    s.Messages("Sent Items.dbx", {To(10, "oe@sent.example")});
-    s.Messages("Good Mail.dbx", {From(1, "friend@oe.example")});
-    s.Messages("Junk Found.dbx", {From(1, "spam@oe.example")});
-    s.Conf("oe_block_folder=Junk Found\r\noe_approve_folder=Good Mail\r\n");
+    s.OutlookExpressStore("oe@inbox.example", "oe@sent.example", "friend@oe.example",
+                          "spam@oe.example");
     s.MailStore("Windows Live Mail", "wlm");
     s.Put("wlm/Hotmail (jo)/Inbox/1.eml", Eml("ann@wlm.example", "jo@hotmail.example"));
     s.Put("wlm/Hotmail (jo)/Sent Items/1.eml",
