@@ -87,12 +87,13 @@ qb_kept_warnings() {
   }
 }
 
-# qb_objects DIR: every object file, library and the scanner of DIR's build
-# (not the demo's copies), with its time of change, one a line, sorted; what
-# a later build compiled or linked again shows a different line.
+# qb_objects DIR: every object file, library and program scripts/demo
+# builds (the scanner, make-demo) of DIR's build (not the demo's copies),
+# with its time of change, one a line, sorted; what a later build compiled
+# or linked again shows a different line.
 qb_objects() {
   (cd "$1" && find . -path ./demo -prune -o -type f \( -name '*.o' -o -name '*.so' -o -name '*.a' \
-    -o -name Gleanwick \) -printf '%P %T@\n') | sort
+    -o -name Gleanwick -o -name make-demo \) -printf '%P %T@\n') | sort
 }
 
 # Wine's loaders, named explicitly. Once wine32 is installed, /usr/bin/wine

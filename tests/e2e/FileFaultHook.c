@@ -70,30 +70,26 @@ EXPORT DIR* opendir(const char* path) {
     return dir;
 }
 
-static int Broken(DIR* dir, const char* name) {
-    if (!g_broken || dir != g_broken || strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
+// Whether the listing breaks off at the entry just read from dir (an I/O
+// error, errno EIO, in its place).
+static int BreaksOff(DIR* dir, const char* name) {
+    if (!g_broken || dir != g_broken || strcmp(name, ".") == 0 || strcmp(name, "..") == 0 ||
+        g_brokenSeen++ == 0)
         return 0;
-    return g_brokenSeen++ > 0;
+    errno = EIO;
+    return 1;
 }
 
 EXPORT struct dirent* readdir(DIR* dir) {
     struct dirent* (*real)(DIR*) = (struct dirent * (*)(DIR*)) Next("readdir");
     struct dirent* entry = real(dir);
-    if (entry && Broken(dir, entry->d_name)) {
-        errno = EIO;
-        return NULL;
-    }
-    return entry;
+    return entry && BreaksOff(dir, entry->d_name) ? NULL : entry;
 }
 
 EXPORT struct dirent64* readdir64(DIR* dir) {
     struct dirent64* (*real)(DIR*) = (struct dirent64 * (*)(DIR*)) Next("readdir64");
     struct dirent64* entry = real(dir);
-    if (entry && Broken(dir, entry->d_name)) {
-        errno = EIO;
-        return NULL;
-    }
-    return entry;
+    return entry && BreaksOff(dir, entry->d_name) ? NULL : entry;
 }
 
 EXPORT int closedir(DIR* dir) {

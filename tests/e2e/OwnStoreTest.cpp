@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "tests/e2e/ProgramRun.h"
@@ -114,6 +115,29 @@ TEST(OwnStore, TheReadmeStepsOverStoresCopiedFrom64BitWindows) {
     EXPECT_EQ(after.rfind(Utf16(u"WOW6432Node\\").substr(2), at),
               at - Utf16(u"WOW6432Node\\").size() + 2);
     EXPECT_NE(after.find(Utf16(u"\"oe_scan_block\"=dword:").substr(2), at), std::string::npos);
+
+    // Stores copied into a folder named in Japanese, with the code page of
+    // the Windows they came from (932) in the export: the store roots are
+    // written as text the scanner reads back in that code page.
+    const std::string japanese = windows / "\xE3\x83\x87\xE3\x83\xA2";  // "デモ"
+    std::filesystem::rename(windows / "demo", japanese);
+    windows.Write("codepage.reg",
+                  Utf16(u"Windows Registry Editor Version 5.00\r\n\r\n"
+                        u"[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage]"
+                        u"\r\n\"ACP\"=\"932\"\r\n\r\n"));
+    ProgramFolder japan(GLEANWICK_PATH, QUELLADDR_PATH);
+    ASSERT_EQ(
+        Shell(windows,
+              std::string(MAKE_DEMO_PATH) + " --oe-store '" + japanese + "/store' --wlm-store '" +
+                  japanese + "/wlm-store' --registry '" + (windows / "identities.reg") +
+                  "' --registry '" + (windows / "codepage.reg") +
+                  "' --approve 'Not Spam' --block 'Spam I Missed' '" + japan.Dir().Path() + "'",
+              output),
+        0)
+        << output;
+    EXPECT_EQ(japan.Run({}, {"QUELLBOX_REGISTRY"}).exitCode, 0);
+    EXPECT_NE(japan.Read("conf/blockedsenders").find("pills@pharma.example"), std::string::npos);
+    EXPECT_EQ(japan.Read("conf/wlmas"), "tickets@museum.example\r\n");
 
     // An export the reader refuses stops the layout, saying why.
     windows.Write("broken.reg", IdentitiesExport() + Utf16(u"junk\r\n"));

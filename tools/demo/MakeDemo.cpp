@@ -37,8 +37,11 @@
 #include <string>
 #include <vector>
 
+#include "common/Text.h"
+#include "platform/CodePage.h"
 #include "platform/Registry.h"
 #include "platform/portable/FileRegistry.h"
+#include "scanner/driver/Driver.h"
 #include "tests/support/dbx/DbxWriter.h"
 
 namespace dbx = qb::test::dbx;
@@ -124,6 +127,18 @@ class RegistryFile {
         }
         if (status != reg::kOk)
             Die("cannot write " + path + "\\" + name + " into " + registry_.Path());
+    }
+
+    // Puts in force the code page the scanner will read the file's text in:
+    // the file's ACP value (an export of a Windows that is not Western
+    // European carries it), else QUELLBOX_CODEPAGE, else Windows-1252.
+    void UseScannersCodePage() {
+        std::string number = Text(reg::kLocalMachine, qb::driver::kCodePageKey, "ACP");
+        if (number.empty() && std::getenv(qb::platform::kCodePageVariable))
+            number = std::getenv(qb::platform::kCodePageVariable);
+        const uint32_t wanted = static_cast<uint32_t>(std::strtoul(number.c_str(), nullptr, 10));
+        if (wanted != 0 && wanted != qb::text::Active().number && qb::platform::UseCodePage(wanted))
+            registry_.CodePageChanged();
     }
 
     // The identity Outlook Express used last; one named "Main Identity" is
@@ -310,6 +325,18 @@ std::string Absolute(const std::string& path) {
     return absolute.lexically_normal().string();
 }
 
+// A folder's path (UTF-8, as Linux names files) as a store root in the
+// registry file: text of the code page in force, which is how the scanner
+// reads it back (it finds the folder through the text's UTF-8 form); the
+// UTF-8 bytes themselves when a character has no place in the code page.
+std::string StoreRoot(const std::string& folder) {
+    if (!qb::text::IsUtf8(folder))
+        return folder;
+    const std::u16string wide = qb::text::WideFromUtf8(folder);
+    const std::string text = qb::text::FromWide(wide);
+    return qb::text::ToWide(text) == wide ? text : folder;
+}
+
 // The exports joined into one file, in the encoding they share.
 std::string JoinedExports(const std::vector<std::string>& files) {
     std::string joined;
@@ -369,12 +396,14 @@ int OwnStore(const std::string& root, const OwnStores& stores) {
         std::printf("%s: the exports joined\n", registryPath.c_str());
     }
     RegistryFile registry(registryPath);
+    registry.UseScannersCodePage();
     if (!stores.oe.empty()) {
         const std::string identity = registry.Identity();
+        const std::string folder = Absolute(stores.oe);
         registry.SetText(reg::kCurrentUser, OutlookExpressKey(identity), "Store Root",
-                         Absolute(stores.oe));
+                         StoreRoot(folder));
         std::printf("%s: Outlook Express store of the identity %s: %s\n", registryPath.c_str(),
-                    identity.c_str(), Absolute(stores.oe).c_str());
+                    identity.c_str(), folder.c_str());
     }
     const struct {
         const std::string& folder;
@@ -385,9 +414,9 @@ int OwnStore(const std::string& root, const OwnStores& stores) {
     for (const auto& store : mailStores) {
         if (store.folder.empty())
             continue;
-        registry.SetText(reg::kCurrentUser, store.key, "Store Root", Absolute(store.folder));
-        std::printf("%s: %s store: %s\n", registryPath.c_str(), store.program,
-                    Absolute(store.folder).c_str());
+        const std::string folder = Absolute(store.folder);
+        registry.SetText(reg::kCurrentUser, store.key, "Store Root", StoreRoot(folder));
+        std::printf("%s: %s store: %s\n", registryPath.c_str(), store.program, folder.c_str());
     }
     if (stores.approveGiven || stores.blockGiven) {
         const std::string confPath = root + "/conf/quellbox.conf";
