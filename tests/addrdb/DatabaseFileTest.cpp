@@ -23,6 +23,7 @@
 #include <string>
 
 #include "tests/addrdb/QuellAddrLibrary.h"
+#include "tests/support/ExpectedCodePage.h"
 #include "tests/support/TempFolder.h"
 
 namespace {
@@ -126,6 +127,9 @@ TEST(AddrDbFile, TheLoaderNeverFoldsATrailByte) {
         unsigned codePage;
         const char* key;
     } cases[] = {{932, "\x83\x41\x83\x65x@y"}, {1252, "\x83\x61\x83\x65x@y"}};
+#if defined(_WIN32)
+    ASSERT_TRUE(ExpectedCodePageHolds());
+#endif
     for (const auto& c : cases) {
 #if defined(_WIN32)
         if (::GetACP() != c.codePage)

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/ExpectedCodePage.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/dbx/DbxWriter.h"
 
@@ -311,6 +312,7 @@ TEST_F(WindowsScannerRun, ScansAWindowsLiveMailStoreWhoseFolderNamesTheCodePageL
 // LC_ALL=ja_JP.UTF-8). The standard folders bear Japanese names and are found
 // by their kind; a display name keeps its trail bytes in the database.
 TEST_F(WindowsScannerRun, AJapaneseStoreUnderCodePage932) {
+    ASSERT_TRUE(test::ExpectedCodePageHolds());
     if (::GetACP() != 932)
         GTEST_SKIP() << "the system's code page is " << ::GetACP() << ", not 932";
     // "受信トレイ" and "送信済みアイテム" in Shift-JIS; the files named alike.
