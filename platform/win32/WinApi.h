@@ -7,13 +7,7 @@
 // (Windows-1252) texts as they are.
 #pragma once
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "common/LeanWindows.h"
 
 #undef CopyFile
 #undef DeleteFile
