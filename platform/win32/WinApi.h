@@ -3,8 +3,8 @@
 // header. windows.h defines function-like names as macros (DeleteFile,
 // CopyFile, ReplaceFile, MessageBox pick their -A or -W variant) that would
 // rename the members of the service interfaces; they are undefined here and
-// the code calls the explicit -A functions, which take the system's 8-bit
-// (Windows-1252) texts as they are.
+// the code calls the explicit -A functions, which take the 8-bit texts of
+// the system's code page as they are.
 #pragma once
 
 #include "common/LeanWindows.h"
