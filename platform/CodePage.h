@@ -16,12 +16,9 @@
 #include <string_view>
 
 #include "common/Text.h"
+#include "platform/codepage/LeadBytes.h"
 
 namespace qb::platform {
-
-// The environment variable through which a posix process tells the
-// libraries loaded into it (quelladdr) the code page of its 8-bit text.
-inline constexpr const char* kCodePageVariable = "QUELLBOX_CODEPAGE";
 
 // The code page the operating system runs its 8-bit text in: GetACP() on
 // Windows; none on posix.

@@ -1,12 +1,6 @@
 // File reading of the Windows build over kernel32 alone (the library links
 // against nothing else of the system), with calls that Windows XP has.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "common/LeanWindows.h"
 
 #include <memory>
 

@@ -9,6 +9,10 @@
 
 namespace qb::platform {
 
+// The environment variable through which a posix process tells the
+// libraries loaded into it (quelladdr) the code page of its 8-bit text.
+inline constexpr const char* kCodePageVariable = "QUELLBOX_CODEPAGE";
+
 // Fills lead with the lead bytes of code page number (all false for a
 // single-byte code page), as the system's conversions know them. False, lead
 // all false, when the system cannot convert the code page or it has
@@ -16,7 +20,7 @@ namespace qb::platform {
 bool LeadBytes(uint32_t number, std::array<bool, 256>& lead);
 
 // The code page of the process's 8-bit text: GetACP() on Windows; on posix
-// the environment variable QUELLBOX_CODEPAGE (which the scanner sets to the
+// the environment variable kCodePageVariable (which the scanner sets to the
 // code page it settled on), else 1252.
 uint32_t ProcessCodePage();
 

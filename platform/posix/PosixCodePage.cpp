@@ -112,16 +112,15 @@ std::string DoubleByteFromWide(uint32_t number, std::u16string_view units) {
         in[2 * i + 1] = static_cast<char>(units[i] >> 8);
     }
     std::string out;
-    std::string_view rest = in;
-    while (!rest.empty()) {
-        const size_t taken = conversion.Open() ? conversion.Run(rest, out) : 0;
-        rest.remove_prefix(taken & ~size_t{1});
-        if (rest.empty())
+    size_t at = 0;  // the code units converted or replaced so far
+    while (true) {
+        if (conversion.Open())
+            at += conversion.Run(std::string_view(in).substr(2 * at), out) / 2;
+        if (at == units.size())
             break;
-        const char16_t u = static_cast<char16_t>(static_cast<unsigned char>(rest[0]) |
-                                                 static_cast<unsigned char>(rest[1]) << 8);
-        const bool pair = u >= 0xD800 && u <= 0xDBFF && rest.size() >= 4;
-        rest.remove_prefix(pair ? 4 : 2);
+        const bool pair = units[at] >= 0xD800 && units[at] <= 0xDBFF && at + 1 < units.size() &&
+                          units[at + 1] >= 0xDC00 && units[at + 1] <= 0xDFFF;
+        at += pair ? 2 : 1;
         out += '?';
     }
     return out;

@@ -3,17 +3,11 @@
 // header. windows.h defines function-like names as macros (DeleteFile,
 // CopyFile, ReplaceFile, MessageBox pick their -A or -W variant) that would
 // rename the members of the service interfaces; they are undefined here and
-// the code calls the explicit -A functions, which take the system's 8-bit
-// (Windows-1252) texts as they are.
+// the code calls the explicit -A functions, which take the 8-bit texts of
+// the system's code page as they are.
 #pragma once
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "common/LeanWindows.h"
 
 #undef CopyFile
 #undef DeleteFile

@@ -10,9 +10,7 @@
 #endif
 
 #if defined(_WIN32)
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
-#include <windows.h>
+#include "common/LeanWindows.h"
 #endif
 
 #include <gtest/gtest.h>

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <map>
 
-#include "common/Text.h"
 #include "tests/e2e/Scenario.h"
 
 namespace qb::test {
@@ -188,7 +187,6 @@ TEST(LanguageRun, LiveMailFoldersInEveryLanguageAreFoundByTheirUtf8Names) {
     }
     const std::string utf8 = "\xC3\x9Cnal@\xC3\x96rnek.com";
     ASSERT_EQ(db.count(utf8), 1u);
-    EXPECT_TRUE(text::IsUtf8(utf8));
     const Lines console = s.Console();
     const std::string inboxLine = "Windows Live Mail Inbox = " + root +
                                   "\\Compte\\Bo\xC3\xAEte de r\xC3\xA9"

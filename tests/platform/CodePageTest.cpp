@@ -123,6 +123,7 @@ TEST_F(CodePageTest, WholeTextsConvertBothWays) {
     EXPECT_EQ(text::ToWide(sjis), wide);
     EXPECT_EQ(text::FromWide(wide), sjis);
     EXPECT_EQ(text::FromWide(u"\uD55C"), "?") << "Hangul has no Shift-JIS bytes";
+    EXPECT_EQ(text::FromWide(u"\xD800x"), "?x") << "an unpaired surrogate";
     Use(1251);
     EXPECT_EQ(text::ToWide("\xC2\xF5\xEE\xE4\xFF\xF9\xE8\xE5"),
               u"\u0412\u0445\u043E\u0434\u044F\u0449\u0438\u0435");

@@ -56,7 +56,7 @@ bool LeadBytes(uint32_t number, std::array<bool, 256>& lead) {
 }
 
 uint32_t ProcessCodePage() {
-    const char* text = std::getenv("QUELLBOX_CODEPAGE");
+    const char* text = std::getenv(kCodePageVariable);
     uint32_t number = 0;
     if (text) {
         const char* end = text + std::strlen(text);

@@ -1,11 +1,5 @@
 // Lead bytes from GetCPInfo, which Windows XP has.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "common/LeanWindows.h"
 
 #include "platform/codepage/LeadBytes.h"
 

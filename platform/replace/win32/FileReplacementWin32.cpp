@@ -1,11 +1,5 @@
 // Over kernel32 alone, with calls that Windows XP has.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "common/LeanWindows.h"
 
 #include <atomic>
 #include <cstdio>
