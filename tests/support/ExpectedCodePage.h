@@ -6,7 +6,7 @@
 
 #if defined(_WIN32)
 #include <gtest/gtest.h>
-#include <windows.h>
+#include "common/LeanWindows.h"
 
 #include <cstdlib>
 
