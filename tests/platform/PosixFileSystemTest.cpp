@@ -15,6 +15,7 @@
 #include <map>
 #include <vector>
 
+#include "platform/CodePage.h"
 #include "platform/posix/PosixFileSystem.h"
 #include "tests/support/TempFolder.h"
 
@@ -83,6 +84,41 @@ TEST(PosixFileSystem, ReplaceInAReadOnlyFolderKeepsTheOldFile) {
     PosixFileSystem fs;
     EXPECT_FALSE(fs.ReplaceFile(dir / "list", "lost"));
     EXPECT_EQ(dir.Read("list"), "keep me");
+}
+
+// A path of the code page's text names a folder under its own bytes, else
+// under its UTF-8 form; in a double-byte code page a backslash that is a
+// trail byte ("\x83\x5C", the first character of the Shift-JIS name) is
+// part of the name.
+TEST(PosixFileSystem, CodePagePathsNameFoldersUnderTheirBytesOrTheirUtf8Form) {
+    const std::string sjis = "\x83\x5C\x83\x74\x83\x67";  // "ソフト"
+    const struct {
+        uint32_t codePage;
+        std::string name;    // the folder's name in the path
+        std::string folder;  // the folder as it lies on disk
+    } cases[] = {
+        {1252, "\xE9t\xE9", "\xE9t\xE9"},
+        {1252, "\xE9t\xE9", "\xC3\xA9t\xC3\xA9"},
+        {932, sjis, sjis},
+        {932, sjis, "\xE3\x82\xBD\xE3\x83\x95\xE3\x83\x88"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.codePage);
+        ASSERT_TRUE(UseCodePage(c.codePage));
+        TempFolder dir;
+        // (Not dir / name, which takes every backslash for a separator.)
+        const std::string folder = dir.Path() + "/" + c.folder;
+        ASSERT_TRUE(std::filesystem::create_directory(folder));
+        PosixFileSystem fs;
+        const std::string file = dir.WinPath() + "\\" + c.name + "\\new.txt";
+        EXPECT_TRUE(fs.ReplaceFile(file, "new"));
+        std::string read;
+        EXPECT_TRUE(fs.ReadFile(folder + "/new.txt", read));
+        EXPECT_EQ(read, "new");
+        EXPECT_TRUE(fs.ReadFile(file, read));
+        EXPECT_EQ(read, "new");
+    }
+    UseCodePage(1252);
 }
 
 TEST(PosixFileSystem, FailedWriteLeavesTheOldFile) {

@@ -56,19 +56,35 @@ bool SyncFolder(const std::string& folder) {
 }
 
 std::string NativePath(std::string_view windowsPath) {
-    std::string out(windowsPath);
-    for (char& c : out) {
-        if (c == '\\')
-            c = '/';
-    }
     // File names on Linux are UTF-8, a path that is not UTF-8 is text of the
     // code page (a store file named in Folders.dbx, a path from the
-    // registry): it names what lies under its own bytes, else what lies
-    // under its UTF-8 form (as a store copied from Windows is named).
+    // registry). In a double-byte code page a backslash can be the trail
+    // byte of a character ("\x83\x5C"), which stays as it is.
+    const bool utf8 = text::IsUtf8(windowsPath);
+    const text::CodePage& cp = text::Active();
+    std::string out(windowsPath);
+    for (size_t i = 0; i < out.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(out[i]);
+        if (!utf8 && cp.doubleByte && cp.lead[c])
+            ++i;
+        else if (c == '\\')
+            out[i] = '/';
+    }
+    // A path that is not UTF-8 names what lies under its own bytes, else
+    // what lies under its UTF-8 form (as a store copied from Windows is
+    // named). A path not there yet keeps the bytes of its deepest folder
+    // that is there (a new file in a folder named in the code page).
     struct stat st;
-    if (!text::IsUtf8(out) && ::lstat(out.c_str(), &st) != 0 && errno == ENOENT)
-        out = text::Utf8FromWide(text::ToWide(out));
-    return out;
+    if (utf8 || ::lstat(out.c_str(), &st) == 0 || errno != ENOENT)
+        return out;
+    size_t kept = out.size();
+    while ((kept = out.rfind('/', kept - 1)) != std::string::npos && kept != 0) {
+        if (::lstat(out.substr(0, kept).c_str(), &st) == 0)
+            break;
+    }
+    if (kept == std::string::npos)
+        kept = 0;
+    return out.substr(0, kept) + text::Utf8FromWide(text::ToWide(out.substr(kept)));
 }
 
 bool FollowLinks(std::string path, std::string& out) {
