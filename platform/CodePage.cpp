@@ -2,9 +2,11 @@
 #include "platform/CodePage.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <utility>
 #include <vector>
 
+#include "platform/Registry.h"
 #include "platform/codepage/Tables.h"
 
 namespace qb::platform {
@@ -66,6 +68,47 @@ bool UseCodePage(uint32_t number) {
     text::SetActive(*cp);
     PutCodePageInEnvironment(cp->number);
     return cp->number == number;
+}
+
+namespace {
+
+// A code page number as text: decimal digits, blanks around them allowed.
+std::optional<uint32_t> CodePageNumber(std::string_view text) {
+    text = text::TrimBlanks(text.substr(0, text.find('\0')));
+    if (text.empty() || text.size() > 5)
+        return std::nullopt;
+    uint32_t number = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        number = number * 10 + static_cast<uint32_t>(c - '0');
+    }
+    return number == 0 ? std::nullopt : std::optional<uint32_t>(number);
+}
+
+std::optional<uint32_t> RegistryCodePage(Registry& registry) {
+    Registry::Key key = 0;
+    if (registry.OpenKey(reg::kLocalMachine, kCodePageKey, reg::kKeyRead, key) != reg::kOk)
+        return std::nullopt;
+    uint32_t type = 0;
+    std::string data;
+    std::optional<uint32_t> number;
+    if (registry.QueryValue(key, "ACP", type, data) == reg::kOk &&
+        (type == reg::kSz || type == reg::kExpandSz))
+        number = CodePageNumber(data);
+    registry.CloseKey(key);
+    return number;
+}
+
+}  // namespace
+
+std::optional<uint32_t> WantedCodePage(Registry& registry) {
+    if (std::optional<uint32_t> number = SystemCodePage())
+        return number;
+    if (std::optional<uint32_t> number = RegistryCodePage(registry))
+        return number;
+    const char* variable = std::getenv(kCodePageVariable);
+    return variable != nullptr ? CodePageNumber(variable) : std::nullopt;
 }
 
 }  // namespace qb::platform

@@ -20,9 +20,22 @@
 
 namespace qb::platform {
 
+class Registry;
+
 // The code page the operating system runs its 8-bit text in: GetACP() on
 // Windows; none on posix.
 std::optional<uint32_t> SystemCodePage();
+
+// Where Windows keeps its ANSI code page: the value ACP under this key of
+// HKEY_LOCAL_MACHINE (a "reg export" of the key carries it).
+inline constexpr const char* kCodePageKey = "SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage";
+
+// The code page the product's 8-bit text is in: the system's, else the value
+// ACP under kCodePageKey in registry, else the environment variable
+// kCodePageVariable; none when none of them names one (decimal digits,
+// blanks around them allowed). The scanner and the tools that write its
+// files take the same one.
+std::optional<uint32_t> WantedCodePage(Registry& registry);
 
 // The tables of code page number built from the system's conversions and
 // case mapping; null when the system cannot convert the code page or it is

@@ -58,13 +58,12 @@ bool Main();
 void InitializeObjects();
 void CleanUp();
 
-// The code page of the run's 8-bit text (CodePage.cpp): the system's on
-// Windows; elsewhere the value ACP under kCodePageKey in the registry, else
-// the environment variable QUELLBOX_CODEPAGE, else 1252. Puts it in force
-// (Windows-1252 when it cannot be used, with a console line) and returns the
-// number in force. Call before any product file is read.
+// The code page of the run's 8-bit text (CodePage.cpp): the one
+// platform::WantedCodePage finds in the system, the registry or the
+// environment, else 1252. Puts it in force (Windows-1252 when it cannot be
+// used, with a console line) and returns the number in force. Call before
+// any product file is read.
 uint32_t SettleCodePage();
-inline constexpr const char* kCodePageKey = "SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage";
 
 // ---- Command line -----------------------------------------------------------
 

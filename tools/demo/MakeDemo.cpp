@@ -41,7 +41,6 @@
 #include "platform/CodePage.h"
 #include "platform/Registry.h"
 #include "platform/portable/FileRegistry.h"
-#include "scanner/driver/Driver.h"
 #include "tests/support/dbx/DbxWriter.h"
 
 namespace dbx = qb::test::dbx;
@@ -133,11 +132,8 @@ class RegistryFile {
     // the file's ACP value (an export of a Windows that is not Western
     // European carries it), else QUELLBOX_CODEPAGE, else Windows-1252.
     void UseScannersCodePage() {
-        std::string number = Text(reg::kLocalMachine, qb::driver::kCodePageKey, "ACP");
-        if (number.empty() && std::getenv(qb::platform::kCodePageVariable))
-            number = std::getenv(qb::platform::kCodePageVariable);
-        const uint32_t wanted = static_cast<uint32_t>(std::strtoul(number.c_str(), nullptr, 10));
-        if (wanted != 0 && wanted != qb::text::Active().number && qb::platform::UseCodePage(wanted))
+        const uint32_t wanted = qb::platform::WantedCodePage(registry_).value_or(1252);
+        if (wanted != qb::text::Active().number && qb::platform::UseCodePage(wanted))
             registry_.CodePageChanged();
     }
 
