@@ -93,8 +93,12 @@ SlotRuns::Place AddressDatabase::Find(std::string_view key, bool& found) const {
 }
 
 uint32_t AddressDatabase::Lookup(std::string_view key) const {
-    SlotRuns::Place at;
-    return Locate(key, at);
+    // The table holds every record: what it lacks is not there.
+    if (TableReady())
+        return TableFind(key);
+    bool found;
+    const SlotRuns::Place at = Find(key, found);
+    return found ? order_[at] : UINT32_MAX;
 }
 
 uint32_t AddressDatabase::Locate(std::string_view key, SlotRuns::Place& at) const {
@@ -144,56 +148,63 @@ bool AddressDatabase::TableReady() const {
         return false;
     lookups_ = 0;
     try {
-        TableBuild(order_.size() + 1);
+        std::vector<TableEntry>(TableSize(order_.size() + 1)).swap(table_);
+        TableFill();
     } catch (const std::bad_alloc&) {
-        std::vector<uint32_t>().swap(table_);
+        std::vector<TableEntry>().swap(table_);
     }
     return !table_.empty();
 }
 
 uint32_t AddressDatabase::TableFind(std::string_view key) const {
+    const uint32_t hash = HashOf(key);
     const size_t mask = table_.size() - 1;
-    for (size_t i = HashOf(key) & mask;; i = (i + 1) & mask) {
-        const uint32_t entry = table_[i];
-        if (entry == 0)
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+        const TableEntry e = table_[i];
+        if (e.slot1 == 0)
             return UINT32_MAX;
-        if (Key(entry - 1) == key)
-            return entry - 1;
+        if (e.hash == hash && Key(e.slot1 - 1) == key)
+            return e.slot1 - 1;
     }
 }
 
-// A table for `records` records: a power of two at least twice as many.
-void AddressDatabase::TableBuild(size_t records) const {
+// The table size for `records` records: a power of two at least twice as many.
+size_t AddressDatabase::TableSize(size_t records) {
     size_t size = 64;
     while (size < 2 * records)
         size *= 2;
-    std::vector<uint32_t>(size, 0).swap(table_);
-    TableFill();
+    return size;
 }
 
 // Enters every record of the key order into the (empty) table.
 void AddressDatabase::TableFill() const {
     for (const uint32_t slot : order_)
-        TablePut(slot);
+        TableEnter({slot + 1, HashOf(Key(slot))});
 }
 
-void AddressDatabase::TablePut(uint32_t slot) const {
+void AddressDatabase::TableEnter(TableEntry e) const {
     const size_t mask = table_.size() - 1;
-    size_t i = HashOf(Key(slot)) & mask;
-    while (table_[i] != 0)
+    size_t i = e.hash & mask;
+    while (table_[i].slot1 != 0)
         i = (i + 1) & mask;
-    table_[i] = slot + 1;
+    table_[i] = e;
 }
 
-// Room in the table for one more record; a table that cannot grow is
-// dropped (lookups search the key order again).
+// Room in the table for one more record: a table twice the size, filled
+// from the entries' kept hashes (no key is read again). A table that cannot
+// grow is dropped (lookups search the key order again).
 void AddressDatabase::TableRoom() {
     if (table_.empty() || 2 * (order_.size() + 1) <= table_.size())
         return;
     try {
-        TableBuild(order_.size() + 1);
+        std::vector<TableEntry> old(TableSize(order_.size() + 1));
+        old.swap(table_);
+        for (const TableEntry& e : old) {
+            if (e.slot1 != 0)
+                TableEnter(e);
+        }
     } catch (const std::bad_alloc&) {
-        std::vector<uint32_t>().swap(table_);
+        std::vector<TableEntry>().swap(table_);
     }
 }
 
@@ -204,20 +215,20 @@ void AddressDatabase::TableRemove(uint32_t slot) {
         return;
     const size_t mask = table_.size() - 1;
     size_t i = HashOf(Key(slot)) & mask;
-    while (table_[i] != slot + 1) {
-        if (table_[i] == 0)
+    while (table_[i].slot1 != slot + 1) {
+        if (table_[i].slot1 == 0)
             return;
         i = (i + 1) & mask;
     }
-    table_[i] = 0;
-    for (size_t j = (i + 1) & mask; table_[j] != 0; j = (j + 1) & mask) {
-        const size_t home = HashOf(Key(table_[j] - 1)) & mask;
+    table_[i] = TableEntry{};
+    for (size_t j = (i + 1) & mask; table_[j].slot1 != 0; j = (j + 1) & mask) {
+        const size_t home = table_[j].hash & mask;
         // The entry at j stays unless the freed place i lies on its probe
         // path, from home to j.
         const bool onPath = i <= j ? (home <= i || home > j) : (home <= i && home > j);
         if (onPath) {
             table_[i] = table_[j];
-            table_[j] = 0;
+            table_[j] = TableEntry{};
             i = j;
         }
     }
@@ -251,8 +262,8 @@ uint32_t AddressDatabase::InsertAt(SlotRuns::Place at, std::string_view key, uin
     s.toCount = toCount;
     order_.Insert(at, slot);
     if (!table_.empty())
-        TablePut(slot);
-    Reindex(slot);
+        TableEnter({slot + 1, HashOf(key)});
+    Reindex(slot, 0);
     return slot;
 }
 
@@ -296,13 +307,31 @@ void AddressDatabase::RoomToReindex() {
     unanswered_.Reserve();
 }
 
-void AddressDatabase::Reindex(uint32_t slot) {
+void AddressDatabase::Tally(uint8_t kinds, int sign) {
+    if (kinds & kHistoryless)
+        historyless_ += static_cast<size_t>(sign);
+    if (kinds & kUnanswered)
+        unansweredCount_ += static_cast<size_t>(sign);
+}
+
+bool AddressDatabase::AnyCandidate() const {
+    // The first pass takes records without history only with a to-total.
+    return unansweredCount_ != 0 || (totalTo != 0 && historyless_ != 0);
+}
+
+void AddressDatabase::Reindex(uint32_t slot, uint8_t was) {
+    const uint8_t now = Kinds(slots_[slot]);
+    if (now == was)
+        return;
+    Tally(was, -1);
+    Tally(now, +1);
     if (!indexed_)
         return;
-    const Slot& r = slots_[slot];
     const auto less = [this](uint32_t a, uint32_t b) { return KeyBefore(a, b); };
-    SetMember(withoutHistory_, slot, r.scoreCount == 0, less);
-    SetMember(unanswered_, slot, r.fromCount == 0 && r.toCount < 10, less);
+    if ((now ^ was) & kHistoryless)
+        SetMember(withoutHistory_, slot, (now & kHistoryless) != 0, less);
+    if ((now ^ was) & kUnanswered)
+        SetMember(unanswered_, slot, (now & kUnanswered) != 0, less);
 }
 
 void AddressDatabase::BuildIndex() {
@@ -341,14 +370,18 @@ void AddressDatabase::DropDead(const std::vector<uint32_t>& dead) {
         for (const uint32_t slot : dead)
             TableRemove(slot);
     } else if (!table_.empty()) {
-        std::fill(table_.begin(), table_.end(), 0);
+        std::fill(table_.begin(), table_.end(), TableEntry{});
         TableFill();
     }
+    for (const uint32_t slot : dead)
+        Tally(Kinds(slots_[slot]), -1);
     free_.insert(free_.end(), dead.begin(), dead.end());
 }
 
 void AddressDatabase::pruneEntries() {
-    if (order_.size() <= maxEntries)
+    // A database over its capacity with no candidate stays as it is: then
+    // every add finds that out in constant time.
+    if (order_.size() <= maxEntries || !AnyCandidate())
         return;
     if (!indexed_)
         BuildIndex();
@@ -399,12 +432,9 @@ bool AddressDatabase::AddToCount(const char* address, uint32_t Slot::*counter, u
     }
     RoomToReindex();
     Slot& r = slots_[slot];
-    const bool wasUnanswered = r.fromCount == 0 && r.toCount < 10;
+    const uint8_t was = Kinds(r);
     r.*counter += count;
-    // Only the second candidate list depends on the counts: when the record's
-    // place in it stays as it was, nothing is to be done.
-    if (wasUnanswered != (r.fromCount == 0 && r.toCount < 10))
-        Reindex(slot);
+    Reindex(slot, was);
     return false;
 }
 
@@ -433,8 +463,9 @@ int32_t AddressDatabase::setSpamAddrFrom(const char* address, uint32_t count) {
         if (slots_[slot].fromCount == count)
             return dirty ? 1 : 0;
         RoomToReindex();
+        const uint8_t was = Kinds(slots_[slot]);
         slots_[slot].fromCount = count;
-        Reindex(slot);
+        Reindex(slot, was);
     } else {
         InsertAt(at, key, count, 0);
     }
@@ -450,6 +481,7 @@ void AddressDatabase::RecordScore(uint32_t slot, uint32_t score) {
         score = 100;
     RoomToReindex();
     Slot& r = slots_[slot];
+    const uint8_t was = Kinds(r);
     // A history read from a file may be longer than the limit; only one of
     // exactly the limit's length loses its oldest score here.
     if (r.scoreCount == historyLimit) {
@@ -459,7 +491,7 @@ void AddressDatabase::RecordScore(uint32_t slot, uint32_t score) {
     }
     AppendScore(r, static_cast<int32_t>(score));
     r.fromCount += 1;
-    Reindex(slot);
+    Reindex(slot, was);
     totalFrom += 1;
     dirty = true;
 }
@@ -490,6 +522,7 @@ int32_t AddressDatabase::deleteSpamAddrEntry(const char* address) {
     }
     order_.Erase(at);
     TableRemove(slot);
+    Tally(Kinds(slots_[slot]), -1);
     slots_[slot].dead = 1;
     free_.push_back(slot);
     dirty = true;

@@ -138,17 +138,23 @@ class AddressDatabase {
     // it would go.
     uint32_t Locate(std::string_view key, SlotRuns::Place& at) const;
 
-    // Lookups by hash: a table of slot + 1 (0: free), open addressing with
-    // linear probing, at most half full. It is made once lookups have become
+    // Lookups by hash: a table of slot + 1 (0: free) with the key's hash,
+    // open addressing with linear probing, at most half full. The kept hash
+    // spares a probe past another key the reading of that key, and a table
+    // that grows the reading of every key. It is made once lookups have become
     // many for the database's size (a handle opened for one change never
     // pays for it), then kept up to date by every change; until then, and
     // if memory for it cannot be had, lookups search the key order.
     static uint32_t HashOf(std::string_view key);
     bool TableReady() const;
+    struct TableEntry {
+        uint32_t slot1 = 0;
+        uint32_t hash = 0;
+    };
     uint32_t TableFind(std::string_view key) const;
-    void TableBuild(size_t size) const;
+    static size_t TableSize(size_t records);
     void TableFill() const;
-    void TablePut(uint32_t slot) const;
+    void TableEnter(TableEntry e) const;
     void TableRoom();
     void TableRemove(uint32_t slot);
     // Stores a fresh record (no history) under key at order_ place `at`.
@@ -172,7 +178,20 @@ class AddressDatabase {
     // Room for the candidate lists to take in one slot each, before a change
     // that Reindex then follows.
     void RoomToReindex();
-    void Reindex(uint32_t slot);
+    // Brings the candidate counts, and the candidate lists once they exist,
+    // in line with a change of slot's record; was is Kinds of the record
+    // before the change (0 for a new one).
+    void Reindex(uint32_t slot, uint8_t was);
+    // Which pruning candidates a record is: kHistoryless (first pass, bar the
+    // to-share) and kUnanswered (second pass).
+    static constexpr uint8_t kHistoryless = 1, kUnanswered = 2;
+    static uint8_t Kinds(const Slot& r) {
+        return static_cast<uint8_t>((r.scoreCount == 0 ? kHistoryless : 0) |
+                                    (r.fromCount == 0 && r.toCount < 10 ? kUnanswered : 0));
+    }
+    void Tally(uint8_t kinds, int sign);
+    // Whether a pruning pass could remove any record at all.
+    bool AnyCandidate() const;
     void BuildIndex();
     void DropDead(const std::vector<uint32_t>& dead);
 
@@ -206,7 +225,7 @@ class AddressDatabase {
     std::vector<uint32_t> loaded_;  // the slots of the lines loaded so far, in file order
     std::vector<uint32_t> free_;
     Parse parse_;
-    mutable std::vector<uint32_t> table_;
+    mutable std::vector<TableEntry> table_;
     mutable size_t lookups_ = 0;  // lookups by key order while there is no table
 
     // The records each pruning pass can remove, in key order, so a pruning
@@ -215,6 +234,12 @@ class AddressDatabase {
     bool indexed_ = false;
     SlotRuns withoutHistory_;  // first pass: history empty
     SlotRuns unanswered_;      // second pass: from-count 0 and to-count under 10
+    // How many live records are of each kind, kept from the start, so that a
+    // database over its capacity with nothing to prune (every record
+    // received from and with history, or every one without history but
+    // without a to-total) learns so without the lists.
+    size_t historyless_ = 0;
+    size_t unansweredCount_ = 0;
 };
 
 }  // namespace qb::addrdb

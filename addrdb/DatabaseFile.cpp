@@ -416,9 +416,12 @@ void AddressDatabase::FinishLoad() {
         loaded_.resize(kept);
     }
     order_.Assign(loaded_);
+    historyless_ = unansweredCount_ = 0;
+    for (const uint32_t slot : loaded_)
+        Tally(Kinds(slots_[slot]), +1);
     std::vector<uint32_t>().swap(loaded_);
     // Lookups by hash start afresh over the loaded records.
-    std::vector<uint32_t>().swap(table_);
+    std::vector<TableEntry>().swap(table_);
     lookups_ = 0;
     parse_ = Parse{};
 }
@@ -521,10 +524,11 @@ bool AddressDatabase::initialize() {
     std::vector<int32_t>().swap(scores_);
     std::vector<Slot>().swap(slots_);
     std::vector<uint32_t>().swap(loaded_);
-    std::vector<uint32_t>().swap(table_);
+    std::vector<TableEntry>().swap(table_);
     order_.Release();
     std::vector<uint32_t>().swap(free_);
     parse_ = Parse{};
+    historyless_ = unansweredCount_ = 0;
     totalFrom = 0;
     totalTo = 0;
     keepFile_ = outcome == ReadOutcome::kUnreadable;

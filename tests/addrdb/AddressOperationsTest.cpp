@@ -3,8 +3,11 @@
 // adjustment and pruning.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -409,6 +412,118 @@ TEST(AddrDbPruning, ThousandsOfRecordsInAnyOrderKeepKeyOrderThroughDeletesAndPru
     expected += "zz 1 0\r\n";
     ASSERT_EQ(db.Save(), 1);
     EXPECT_EQ(dir.Read(kFile), expected);
+}
+
+// Random changes over a few keys and a small capacity, against a plain model
+// of the records and the two pruning passes: the library keeps what the
+// model keeps, in the same order, whichever changes made a record a pruning
+// candidate or took that away (and when none is left to prune, the database
+// stays over its capacity).
+TEST(AddrDbPruning, RandomChangesPruneAsThePlainRulesSay) {
+    struct Record {
+        uint32_t from = 0, to = 0;
+        std::vector<uint32_t> scores;
+    };
+    struct Model {
+        std::map<std::string, Record> records;
+        uint32_t totalFrom = 0, totalTo = 0;
+        size_t capacity;
+        void Prune() {
+            if (records.size() <= capacity)
+                return;
+            size_t surplus = records.size() - capacity;
+            std::vector<std::string> dead;
+            for (const auto& [key, r] : records) {
+                if (totalTo != 0 && surplus > 0 && r.scores.empty() &&
+                    static_cast<double>(r.to) / totalTo < 0.02) {
+                    dead.push_back(key);
+                    --surplus;
+                }
+            }
+            for (const auto& [key, r] : records) {
+                if (surplus > 0 && r.from == 0 && r.to < 10 &&
+                    std::find(dead.begin(), dead.end(), key) == dead.end()) {
+                    dead.push_back(key);
+                    --surplus;
+                }
+            }
+            for (const std::string& key : dead)
+                records.erase(key);
+        }
+        std::string Text() const {
+            std::string t =
+                "v1 " + std::to_string(totalFrom) + " " + std::to_string(totalTo) + "\r\n";
+            for (const auto& [key, r] : records) {
+                t += key + " " + std::to_string(r.from) + " " + std::to_string(r.to);
+                for (const uint32_t s : r.scores)
+                    t += " " + std::to_string(s);
+                t += "\r\n";
+            }
+            return t;
+        }
+    };
+    for (const unsigned seed : {1u, 2u, 3u}) {
+        TempFolder dir;
+        Model m;
+        m.capacity = 12;
+        AddrDb db(dir.WinPath(), 12);
+        std::mt19937 rng(seed);
+        for (int step = 1; step <= 3000; ++step) {
+            char key[8];
+            std::snprintf(key, sizeof key, "k%02u", static_cast<unsigned>(rng() % 40));
+            const uint32_t n = static_cast<uint32_t>(rng() % 13);
+            const bool known = m.records.count(key) != 0;
+            Record& r = m.records[key];  // a new one is dropped below if the step makes none
+            switch (rng() % 8) {
+                case 0:
+                case 1:  // most messages are received ones
+                    db.From(key, n % 3);
+                    r.from += n % 3;
+                    if (!known)
+                        m.Prune();
+                    m.totalFrom += n % 3;
+                    break;
+                case 2:
+                    db.To(key, n);
+                    r.to += n;
+                    m.totalTo += n;
+                    break;
+                case 3:
+                    if (known && r.from == n % 3)
+                        break;
+                    db.SetFrom(key, n % 3);
+                    r.from = n % 3;
+                    m.Prune();
+                    m.totalFrom += n % 3;
+                    break;
+                case 4:
+                    db.Score(key, n * 10);
+                    if (r.scores.size() == 20)
+                        r.scores.erase(r.scores.begin());
+                    r.scores.push_back(std::min<uint32_t>(n * 10, 100));  // scores stop at 100
+                    r.from += 1;
+                    m.totalFrom += 1;
+                    break;
+                case 5:
+                    EXPECT_EQ(db.Delete(key), known ? 1 : 0);
+                    m.records.erase(key);
+                    break;
+                default:
+                    EXPECT_EQ(db.GetFrom(key), static_cast<int32_t>(r.from)) << key;
+                    EXPECT_EQ(db.GetTo(key), static_cast<int32_t>(r.to)) << key;
+                    if (!known)
+                        m.records.erase(key);
+                    break;
+            }
+            ASSERT_EQ(db.GetTotals(),
+                      (Totals{static_cast<uint32_t>(m.records.size()), m.totalTo, m.totalFrom}))
+                << "seed " << seed << " step " << step;
+            if (step % 250 == 0) {
+                ASSERT_EQ(db.Save(), 1);
+                ASSERT_EQ(dir.Read(kFile), m.Text()) << "seed " << seed << " step " << step;
+            }
+        }
+    }
 }
 
 }  // namespace
