@@ -77,6 +77,8 @@ std::string GetLastUserID();
 // list is 1-based: list[1..count]; list[0] is not read.
 void BlockedSenders(const std::vector<std::string>& list, int32_t count);
 std::string FormatEmail(std::string_view address);
+// The same into out, whose memory serves the next call again.
+void FormatEmail(std::string_view address, std::string& out);
 // Writes the address database to its file when this run changed it since
 // the last save. True when the file holds every change (also when there was
 // none); false when the library could not write it.

@@ -141,13 +141,19 @@ void BlockedSenders(const std::vector<std::string>& list, int32_t count) {
 }
 
 // Trims blanks, lowers the case, and drops a leading "<" and then a trailing ">".
-std::string FormatEmail(std::string_view address) {
+void FormatEmail(std::string_view address, std::string& out) {
     std::string_view a = text::TrimBlanks(address);
     if (!a.empty() && a.front() == '<')
         a.remove_prefix(1);
     if (!a.empty() && a.back() == '>')
         a.remove_suffix(1);
-    return text::Lower(a);
+    text::LowerInto(a, out);
+}
+
+std::string FormatEmail(std::string_view address) {
+    std::string out;
+    FormatEmail(address, out);
+    return out;
 }
 
 std::string PhaseRecordPath() {

@@ -78,6 +78,9 @@ TEST(FormatEmail, TrimsLowersAndDropsOneBracketAtEachEnd) {
     EXPECT_EQ(FormatEmail("Joe Bloggs <JOE@x.org>"), "joe bloggs <joe@x.org");
     EXPECT_EQ(FormatEmail("\xC9MILE@X.FR"), "\xE9mile@x.fr");
     EXPECT_EQ(FormatEmail("\ta@b\t"), "\ta@b\t") << "only blanks are trimmed";
+    std::string reused = "a longer address made before";
+    FormatEmail(" <Ann@B.C> ", reused);
+    EXPECT_EQ(reused, "ann@b.c") << "the buffer holds the new address only";
 }
 
 }  // namespace

@@ -78,6 +78,11 @@ TEST_F(CodePageTest, FoldsFollowTheCodePageAndNeverTouchATrailByte) {
         {1251, "\xC3\x9Cnal", "\xC3\x9Cnal", "\xC3\x9CNAL"},
         // Not UTF-8: folded by the code page as ever.
         {1252, "\xC3\x9C\xC9", "\xE3\x9C\xE9", "\xC3\x8C\xC9"},
+        // Long ASCII texts fold eight bytes at a time: the bytes around the
+        // letters stay, and a high byte after a whole word is seen.
+        {1252, "@AZ[`az{ JOHN.Smith@Example.COM", "@az[`az{ john.smith@example.com",
+         "@AZ[`AZ{ JOHN.SMITH@EXAMPLE.COM"},
+        {932, "ABCDEFGH\x83\x41Qrs", "abcdefgh\x83\x41qrs", "ABCDEFGH\x83\x41QRS"},
     };
     for (const FoldCase& c : cases) {
         Use(c.codePage);
