@@ -91,12 +91,12 @@ bool HoldsEqualNumbers(const lists::FileList& list) {
     return false;
 }
 
-// Opens a scan's .dbx file; when it cannot be opened, writes the scan's
-// failure line to the status list and the console log.
-bool OpenOrReport(oe::CDbx& dbx, const std::string& dbx_file, const std::string& failureLine) {
-    // The scans read a message's sender or recipients only.
-    dbx.KeepTexts(oe::CDbx::TextBit(oe::MailFields::kSenderEMail) |
-                  oe::CDbx::TextBit(oe::MailFields::kRecipientEMail));
+// Opens a scan's .dbx file, keeping of each message the one text the scan
+// reads (its sender or its recipients); when it cannot be opened, writes the
+// scan's failure line to the status list and the console log.
+bool OpenOrReport(oe::CDbx& dbx, const std::string& dbx_file, oe::MailFields::Text kept,
+                  const std::string& failureLine) {
+    dbx.KeepTexts(oe::CDbx::TextBit(kept));
     if (dbx.openFile(dbx_file, false))
         return true;
     StatusMessage(failureLine);
@@ -138,7 +138,7 @@ void HarvestFolder(const FolderScan& scan, const std::string& dbx_file) {
         Need(gBlockedSenders);
         Need(gConf);
         oe::CDbx dbx;
-        if (!OpenOrReport(dbx, dbx_file, scan.failureLine))
+        if (!OpenOrReport(dbx, dbx_file, oe::MailFields::kSenderEMail, scan.failureLine))
             return;
         const StoreState* state = OutlookExpressState();
         if (!state)
@@ -178,15 +178,21 @@ int64_t NowHour() {
     return HourNumber(now.year, now.month, now.day, now.hour);
 }
 
+// The scans count one address per call, message after message, on the
+// program's one scanning thread: the address is made in one buffer kept
+// between calls instead of a new string each time.
 void CountInboxSender(std::string_view element) {
-    const std::string a = FormatEmail(element);
+    static std::string a;
+    FormatEmail(element, a);
     if (AddrLib().getSpamAddrFrom(gAddrHandle, a) == 0) {
         AddrLib().addSpamAddrFrom(gAddrHandle, a, 1);
     }
 }
 
 void CountSentRecipient(std::string_view element) {
-    AddrLib().addSpamAddrTo(gAddrHandle, FormatEmail(element), 1);
+    static std::string a;
+    FormatEmail(element, a);
+    AddrLib().addSpamAddrTo(gAddrHandle, a, 1);
 }
 
 FolderHarvest::FolderHarvest(bool approve, const std::string& stateFile,
@@ -333,7 +339,7 @@ void PreviousFrom(std::string dbx_file) {
         oe::CDbx dbx;
         if (Tracing())
             ConsoleLog("PreviousFrom : dbx_file = " + dbx_file);
-        if (!OpenOrReport(dbx, dbx_file, "Unable to open Inbox"))
+        if (!OpenOrReport(dbx, dbx_file, oe::MailFields::kSenderEMail, "Unable to open Inbox"))
             return;
         const int64_t nowHour = NowHour();
         for (const auto& email : dbx.EMails()) {
@@ -351,7 +357,8 @@ void ScanNewSentEmails(std::string dbx_file) {
         oe::CDbx dbx;
         if (Tracing())
             ConsoleLog("ScanNewSentEmails : dbx_file = " + dbx_file);
-        if (!OpenOrReport(dbx, dbx_file, "Unable to open Sent Items folder."))
+        if (!OpenOrReport(dbx, dbx_file, oe::MailFields::kRecipientEMail,
+                          "Unable to open Sent Items folder."))
             return;
         const StoreState* state = OutlookExpressState();
         if (!state)

@@ -313,7 +313,7 @@ bool CDbx::getItem(int32_t pos, int32_t fileKind, bool fRetrieveBody) {
     const bool email = fileKind == dbxTypeEmail;
     try {
         if (email)
-            mail_ = MailFields();
+            mail_.Clear();
         else
             folder_ = std::make_shared<CFolder>();
 

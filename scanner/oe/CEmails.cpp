@@ -1,5 +1,6 @@
 #include "scanner/oe/CEmails.h"
 
+#include <bit>
 #include <cstring>
 
 #include "common/Text.h"
@@ -212,19 +213,21 @@ void CEmails::AddFields(const MailFields& m) {
             s.present |= kHasDate;
         }
         size_t size = 0;
+        uint16_t texts = 0;
         for (int k = 0; k < MailFields::kTextCount; ++k) {
-            if (!m.text[k].empty())
+            if (!m.text[k].empty()) {
                 size += m.text[k].size() + 1;
+                texts |= static_cast<uint16_t>(1u << k);
+            }
         }
         if (m.body && !m.body->empty())
             size += 4 + m.body->size();
         char* p = size > 0 ? Allocate(size) : nullptr;
         s.text = p;
-        for (int k = 0; k < MailFields::kTextCount; ++k) {
-            const std::string_view t = m.text[k];
-            if (t.empty())
-                continue;
-            s.present |= static_cast<uint16_t>(1u << k);
+        s.present |= texts;
+        // The texts present only, lowest bit first (text order).
+        for (unsigned rest = texts; rest != 0; rest &= rest - 1) {
+            const std::string_view t = m.text[std::countr_zero(rest)];
             std::memcpy(p, t.data(), t.size());
             p[t.size()] = '\0';
             p += t.size() + 1;
@@ -324,10 +327,8 @@ std::string_view CEmails::StoredText(const Stored& s, MailFields::Text k) const 
     if (!(s.present & (1u << k)))
         return {};
     const char* p = s.text;
-    for (int j = 0; j < k; ++j) {
-        if (s.present & (1u << j))
-            p += std::strlen(p) + 1;
-    }
+    for (unsigned before = s.present & ((1u << k) - 1); before != 0; before &= before - 1)
+        p += std::strlen(p) + 1;
     return std::string_view(p);
 }
 

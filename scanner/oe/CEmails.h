@@ -53,6 +53,16 @@ struct MailFields {
     std::optional<uint64_t> date;  // FILETIME ticks
     std::string_view text[kTextCount];
     std::optional<std::string_view> body;  // when the file was opened with bodies
+
+    // Back to a fresh MailFields member by member: assigning a new one zeroes
+    // and copies the whole object, once per record the reader reads.
+    void Clear() {
+        id = flag = dataOffset = 0;
+        date.reset();
+        for (std::string_view& t : text)
+            t = {};
+        body.reset();
+    }
 };
 
 class CEmails;

@@ -50,7 +50,14 @@ DbxStore::~DbxStore() = default;
 void DbxStore::Close() {
     file_.reset();
     blocks_.reset();
-    last_ = nullptr;
+    SetWindow(nullptr);
+}
+
+void DbxStore::SetWindow(const Block* b) {
+    last_ = const_cast<Block*>(b);
+    window_ = b ? b->bytes.get() : nullptr;
+    windowStart_ = b ? b->start : 0;
+    windowEnd_ = b ? b->start + b->valid : 0;
 }
 
 void DbxStore::Open(const std::string& fileName) {
@@ -89,7 +96,8 @@ void DbxStore::Open(const std::string& fileName) {
     }
 }
 
-bool DbxStore::Read(int32_t first, int32_t last, std::string& scratch, std::string_view& bytes) {
+bool DbxStore::ReadElsewhere(int32_t first, int32_t last, std::string& scratch,
+                             std::string_view& bytes) {
     if (first >= 1 && last >= first && last <= size_) {
         const size_t n = static_cast<size_t>(last) - static_cast<size_t>(first) + 1;
         if (const char* p = InOneBlock(first - 1, n)) {
@@ -115,7 +123,7 @@ const char* DbxStore::InOneBlock(int64_t offset, size_t n) {
     if (last_ == nullptr || last_->start != start) {
         if (!Reopen())
             return nullptr;
-        last_ = Load(start);
+        SetWindow(Load(start));
     }
     if (last_ == nullptr || last_->valid < end - start)
         return nullptr;
@@ -165,6 +173,8 @@ DbxStore::Block* DbxStore::Load(int64_t start) {
         if (b.used < victim->used)
             victim = &b;
     }
+    if (victim == last_)
+        SetWindow(nullptr);  // its bytes are about to change
     if (!victim->bytes)
         victim->bytes.reset(new char[kBlockSize]);  // filled by the read, never zeroed
     const int64_t want = std::min<int64_t>(kBlockSize, size_ - start);

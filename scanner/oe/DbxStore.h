@@ -87,12 +87,23 @@ class DbxStore {
     // blocks, valid until the next Read. On a range outside the store, or
     // bytes the file no longer holds: false and the console line
     // "CString::getBytes Error -2147220992 : Index out of bounds".
-    bool Read(int32_t first, int32_t last, std::string& scratch, std::string_view& bytes);
+    bool Read(int32_t first, int32_t last, std::string& scratch, std::string_view& bytes) {
+        // Most reads lie in the block read last: those take no call.
+        if (first >= 1 && last >= first && first - 1 >= windowStart_ && last <= windowEnd_) {
+            bytes = std::string_view(window_ + (first - 1 - windowStart_),
+                                     static_cast<size_t>(last - first) + 1);
+            return true;
+        }
+        return ReadElsewhere(first, last, scratch, bytes);
+    }
     // Lets go of the file and the cache; a later Read opens the file again.
     void Close();
 
   private:
     struct Block;
+    bool ReadElsewhere(int32_t first, int32_t last, std::string& scratch, std::string_view& bytes);
+    // The block used last becomes the window; nullptr: none.
+    void SetWindow(const Block* b);
     bool Fetch(int64_t offset, size_t n, char* out);
     // Opens the file again after Close; false when there is none or it cannot be.
     bool Reopen();
@@ -106,6 +117,9 @@ class DbxStore {
     std::unique_ptr<Block[]> blocks_;
     uint64_t clock_ = 0;
     Block* last_ = nullptr;  // the block used last
+    // The file bytes [windowStart_, windowEnd_) that last_ holds, at window_.
+    const char* window_ = nullptr;
+    int64_t windowStart_ = 0, windowEnd_ = 0;
 };
 
 }  // namespace qb::oe
