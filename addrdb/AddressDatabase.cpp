@@ -375,6 +375,7 @@ void AddressDatabase::DropDead(const std::vector<uint32_t>& dead) {
     }
     for (const uint32_t slot : dead)
         Tally(Kinds(slots_[slot]), -1);
+    fileCurrent_ = false;
     free_.insert(free_.end(), dead.begin(), dead.end());
 }
 
@@ -441,7 +442,7 @@ bool AddressDatabase::AddToCount(const char* address, uint32_t Slot::*counter, u
 int32_t AddressDatabase::addSpamAddrTo(const char* address, uint32_t count) {
     AddToCount(address, &Slot::toCount, count);
     totalTo += count;
-    dirty = true;
+    Changed();
     return 1;
 }
 
@@ -449,7 +450,7 @@ int32_t AddressDatabase::addSpamAddrFrom(const char* address, uint32_t count) {
     if (AddToCount(address, &Slot::fromCount, count))
         pruneEntries();
     totalFrom += count;
-    dirty = true;
+    Changed();
     return 1;
 }
 
@@ -472,7 +473,7 @@ int32_t AddressDatabase::setSpamAddrFrom(const char* address, uint32_t count) {
     pruneEntries();
     // The from-total grows by the new value itself, not by the difference.
     totalFrom += count;
-    dirty = true;
+    Changed();
     return 1;
 }
 
@@ -493,7 +494,7 @@ void AddressDatabase::RecordScore(uint32_t slot, uint32_t score) {
     r.fromCount += 1;
     Reindex(slot, was);
     totalFrom += 1;
-    dirty = true;
+    Changed();
 }
 
 int32_t AddressDatabase::addSpamAddrScore(const char* address, uint32_t score) {
@@ -525,7 +526,7 @@ int32_t AddressDatabase::deleteSpamAddrEntry(const char* address) {
     Tally(Kinds(slots_[slot]), -1);
     slots_[slot].dead = 1;
     free_.push_back(slot);
-    dirty = true;
+    Changed();
     return 1;
 }
 

@@ -91,6 +91,9 @@ class AddressDatabase {
     size_t RecordCount() const { return order_.size(); }
     Snapshot Records() const;
     bool IsDirty() const { return dirty; }
+    // Whether the file holds what this handle holds: its last save succeeded
+    // and nothing changed since (not even a pruning).
+    bool FileCurrent() const { return fileCurrent_; }
     uint32_t TotalTo() const { return totalTo; }
     uint32_t TotalFrom() const { return totalFrom; }
 
@@ -208,6 +211,11 @@ class AddressDatabase {
     std::string folder;
     std::string fileName = kFileName;
     bool dirty = false;
+    mutable bool fileCurrent_ = false;
+    void Changed() {
+        dirty = true;
+        fileCurrent_ = false;
+    }
     uint32_t historyLimit = kHistoryLimit;
     uint32_t maxEntries;
     uint32_t totalTo = 0;

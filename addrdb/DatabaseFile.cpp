@@ -544,8 +544,9 @@ bool AddressDatabase::serialize() const {
     replace::FileReplacement file(FilePath());
     if (!file.Ok())
         return false;
-    return Produce([&file](std::string_view piece) { return file.Write(piece); }) &&
-           file.Commit(true);
+    fileCurrent_ =
+        Produce([&file](std::string_view piece) { return file.Write(piece); }) && file.Commit(true);
+    return fileCurrent_;
 }
 
 }  // namespace qb::addrdb

@@ -46,7 +46,11 @@ QUELLADDR_API int32_t QUELLADDR_CALL freeSpamAddrH(SpamAddrHandle handle) {
     try {
         if (db->IsDirty()) {
             db->pruneEntries();
-            db->serialize();  // a failed save is not reported
+            // A save since the last change left nothing to write: the file
+            // is not written again (nor is a save another program made
+            // since then overwritten with the same records).
+            if (!db->FileCurrent())
+                db->serialize();  // a failed save is not reported
         }
     } catch (...) {
     }

@@ -374,6 +374,25 @@ TEST(AddrDbPruning, TheReleasePrunesBeforeItsSaveAndAnEarlierSaveDoesNot) {
     EXPECT_EQ(dir.Read(kFile), "v1 1 3\r\nc 0 1\r\nd 1 0 10\r\n");
 }
 
+TEST(AddrDbPruning, AReleaseWritesOnlyWhatChangedSinceTheLastSave) {
+    TempFolder dir;
+    const std::string other = "v1 0 5\r\nother 0 5\r\n";  // another program's save meanwhile
+    {
+        AddrDb db(dir.WinPath(), 10);
+        db.From("a", 1);
+        ASSERT_EQ(db.Save(), 1);
+        dir.Write(kFile, other);
+        EXPECT_EQ(db.Free(), 0);
+        EXPECT_EQ(dir.Read(kFile), other) << "nothing changed since the save: no second write";
+    }
+    AddrDb db(dir.WinPath(), 10);
+    db.To("b", 1);
+    ASSERT_EQ(db.Save(), 1);
+    db.From("c", 1);  // a change after the save: the release writes again
+    EXPECT_EQ(db.Free(), 0);
+    EXPECT_EQ(dir.Read(kFile), "v1 1 6\r\nb 0 1\r\nc 1 0\r\nother 0 5\r\n");
+}
+
 TEST(AddrDbPruning, ThousandsOfRecordsInAnyOrderKeepKeyOrderThroughDeletesAndPruning) {
     TempFolder dir;
     AddrDb db(dir.WinPath(), 3000);
