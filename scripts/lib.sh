@@ -15,7 +15,14 @@ qb_ensure_packages() {
   echo "Installing missing packages: ${missing[*]}"
   local sudo=""
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo apt-get update -qq
+  # A mirror in the middle of a sync fails the update now and then (an
+  # index of an unexpected size): try again, and at the last go on with
+  # the indexes that came, which the install then tells about.
+  local try
+  for try in 1 2 3; do
+    $sudo apt-get update -qq && break
+    if [ "$try" -lt 3 ]; then sleep 15; fi
+  done
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
