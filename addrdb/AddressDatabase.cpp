@@ -92,13 +92,18 @@ SlotRuns::Place AddressDatabase::Find(std::string_view key, bool& found) const {
     return at;
 }
 
+uint32_t AddressDatabase::InOrder(std::string_view key, SlotRuns::Place& at) const {
+    bool found;
+    at = Find(key, found);
+    return found ? order_[at] : UINT32_MAX;
+}
+
 uint32_t AddressDatabase::Lookup(std::string_view key) const {
     // The table holds every record: what it lacks is not there.
     if (TableReady())
         return TableFind(key);
-    bool found;
-    const SlotRuns::Place at = Find(key, found);
-    return found ? order_[at] : UINT32_MAX;
+    SlotRuns::Place at;
+    return InOrder(key, at);
 }
 
 uint32_t AddressDatabase::Locate(std::string_view key, SlotRuns::Place& at) const {
@@ -107,9 +112,7 @@ uint32_t AddressDatabase::Locate(std::string_view key, SlotRuns::Place& at) cons
         if (slot != UINT32_MAX)
             return slot;
     }
-    bool found;
-    at = Find(key, found);
-    return found ? order_[at] : UINT32_MAX;
+    return InOrder(key, at);
 }
 
 // Eight bytes at a step (a byte at a time cost more than the rest of a
@@ -309,14 +312,20 @@ void AddressDatabase::RoomToReindex() {
 
 void AddressDatabase::Tally(uint8_t kinds, int sign) {
     if (kinds & kHistoryless)
-        historyless_ += static_cast<size_t>(sign);
+        historylessCount_ += static_cast<size_t>(sign);
     if (kinds & kUnanswered)
         unansweredCount_ += static_cast<size_t>(sign);
 }
 
 bool AddressDatabase::AnyCandidate() const {
     // The first pass takes records without history only with a to-total.
-    return unansweredCount_ != 0 || (totalTo != 0 && historyless_ != 0);
+    return unansweredCount_ != 0 || (totalTo != 0 && historylessCount_ != 0);
+}
+
+void AddressDatabase::CountCandidates() {
+    historylessCount_ = unansweredCount_ = 0;
+    for (const uint32_t slot : order_)
+        Tally(Kinds(slots_[slot]), +1);
 }
 
 void AddressDatabase::Reindex(uint32_t slot, uint8_t was) {

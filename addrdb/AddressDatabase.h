@@ -140,6 +140,8 @@ class AddressDatabase {
     // key's record, or none (UINT32_MAX) and then the place in order_ where
     // it would go.
     uint32_t Locate(std::string_view key, SlotRuns::Place& at) const;
+    // The same by the key order alone.
+    uint32_t InOrder(std::string_view key, SlotRuns::Place& at) const;
 
     // Lookups by hash: a table of slot + 1 (0: free) with the key's hash,
     // open addressing with linear probing, at most half full. The kept hash
@@ -195,6 +197,8 @@ class AddressDatabase {
     void Tally(uint8_t kinds, int sign);
     // Whether a pruning pass could remove any record at all.
     bool AnyCandidate() const;
+    // The counts of candidates afresh from the records (after a load).
+    void CountCandidates();
     void BuildIndex();
     void DropDead(const std::vector<uint32_t>& dead);
 
@@ -246,7 +250,7 @@ class AddressDatabase {
     // database over its capacity with nothing to prune (every record
     // received from and with history, or every one without history but
     // without a to-total) learns so without the lists.
-    size_t historyless_ = 0;
+    size_t historylessCount_ = 0;
     size_t unansweredCount_ = 0;
 };
 

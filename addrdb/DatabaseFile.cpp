@@ -416,9 +416,7 @@ void AddressDatabase::FinishLoad() {
         loaded_.resize(kept);
     }
     order_.Assign(loaded_);
-    historyless_ = unansweredCount_ = 0;
-    for (const uint32_t slot : loaded_)
-        Tally(Kinds(slots_[slot]), +1);
+    CountCandidates();
     std::vector<uint32_t>().swap(loaded_);
     // Lookups by hash start afresh over the loaded records.
     std::vector<TableEntry>().swap(table_);
@@ -528,7 +526,7 @@ bool AddressDatabase::initialize() {
     order_.Release();
     std::vector<uint32_t>().swap(free_);
     parse_ = Parse{};
-    historyless_ = unansweredCount_ = 0;
+    CountCandidates();  // none
     totalFrom = 0;
     totalTo = 0;
     keepFile_ = outcome == ReadOutcome::kUnreadable;

@@ -53,8 +53,8 @@ void DbxStore::Close() {
     SetWindow(nullptr);
 }
 
-void DbxStore::SetWindow(const Block* b) {
-    last_ = const_cast<Block*>(b);
+void DbxStore::SetWindow(Block* b) {
+    last_ = b;
     window_ = b ? b->bytes.get() : nullptr;
     windowStart_ = b ? b->start : 0;
     windowEnd_ = b ? b->start + b->valid : 0;

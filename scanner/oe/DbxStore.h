@@ -89,7 +89,7 @@ class DbxStore {
     // "CString::getBytes Error -2147220992 : Index out of bounds".
     bool Read(int32_t first, int32_t last, std::string& scratch, std::string_view& bytes) {
         // Most reads lie in the block read last: those take no call.
-        if (first >= 1 && last >= first && first - 1 >= windowStart_ && last <= windowEnd_) {
+        if (last >= first && first > windowStart_ && last <= windowEnd_) {
             bytes = std::string_view(window_ + (first - 1 - windowStart_),
                                      static_cast<size_t>(last - first) + 1);
             return true;
@@ -103,7 +103,7 @@ class DbxStore {
     struct Block;
     bool ReadElsewhere(int32_t first, int32_t last, std::string& scratch, std::string_view& bytes);
     // The block used last becomes the window; nullptr: none.
-    void SetWindow(const Block* b);
+    void SetWindow(Block* b);
     bool Fetch(int64_t offset, size_t n, char* out);
     // Opens the file again after Close; false when there is none or it cannot be.
     bool Reopen();
