@@ -4,7 +4,11 @@
 
 qb_root() { cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd; }
 
-# qb_ensure_packages PKG...: installs the named packages that are not installed yet.
+# The suites whose package index the last update could not download.
+QB_UNFETCHED_SUITES=""
+
+# qb_ensure_packages PKG...: installs the named packages that are not installed
+# yet. Returns apt's status, so that a caller can go on without them.
 qb_ensure_packages() {
   local missing=() pkg
   for pkg in "$@"; do
@@ -17,13 +21,44 @@ qb_ensure_packages() {
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
   # A mirror in the middle of a sync fails the update now and then (an
   # index of an unexpected size): try again, and at the last go on with
-  # the indexes that came, which the install then tells about.
-  local try
+  # the indexes that came.
+  local try log suites=""
+  log=$(mktemp)
   for try in 1 2 3; do
-    $sudo apt-get update -qq && break
+    if $sudo apt-get update -qq 2>"$log"; then
+      cat "$log" >&2
+      : >"$log"
+      break
+    fi
+    cat "$log" >&2
     if [ "$try" -lt 3 ]; then sleep 15; fi
   done
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # The suites (dists/SUITE/) of which an index still did not come, kept
+  # for the caller in QB_UNFETCHED_SUITES.
+  suites=$(grep -o 'Failed to fetch [^ ]*/dists/[^/ ]*/' "$log" | sed 's|.*/dists/||; s|/$||' | sort -u | xargs)
+  rm -f "$log"
+  QB_UNFETCHED_SUITES=$suites
+  local install=(env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends)
+  $sudo "${install[@]}" "${missing[@]}" && return 0
+  [ -n "$suites" ] || return 1
+  # With one architecture's index of a suite missing, apt knows that suite's
+  # newer versions for the other architectures only, and cannot pair a
+  # foreign library with its native twin (they must be of one version).
+  # Install once more with that suite set aside for this install alone:
+  # every package then comes from the suites whose indexes all came. No
+  # installed package is removed or downgraded for it.
+  echo "Installing again without the packages of $suites, an index of which did not download"
+  local prefs rc=0
+  prefs=$(mktemp)
+  cat /etc/apt/preferences >"$prefs" 2>/dev/null || true
+  for pkg in $suites; do
+    printf '\nPackage: *\nPin: release n=%s\nPin-Priority: -1\n' "$pkg" >>"$prefs"
+    printf '\nPackage: *\nPin: release a=%s\nPin-Priority: -1\n' "$pkg" >>"$prefs"
+  done
+  chmod 644 "$prefs"
+  $sudo "${install[@]}" --no-remove -o Dir::Etc::Preferences="$prefs" "${missing[@]}" || rc=$?
+  rm -f "$prefs"
+  return $rc
 }
 
 # qb_ensure_listed_packages FILE...: installs the packages the files name, one
@@ -164,10 +199,11 @@ qb_wine_prefix() {
   fi
 }
 
-# qb_ensure_i386_packages FILE: the i386 architecture, then the i386
-# packages FILE lists. Only for a machine that runs 32-bit programs: where
-# it does not, 32-bit Wine cannot start, and an installed wine32 makes
-# /usr/bin/wine its loader.
+# qb_ensure_i386_packages FILE...: the i386 architecture, then the packages
+# the files list, in one install, so that apt pairs each i386 library with
+# its native twin at one version. Only for a machine that runs 32-bit
+# programs: where it does not, 32-bit Wine cannot start, and an installed
+# wine32 makes /usr/bin/wine its loader.
 qb_ensure_i386_packages() {
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     echo "Adding the i386 architecture"
@@ -175,7 +211,7 @@ qb_ensure_i386_packages() {
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
     $sudo dpkg --add-architecture i386
   fi
-  qb_ensure_listed_packages "$1"
+  qb_ensure_listed_packages "$@"
 }
 
 # qb_winpath PATH: the Windows form (Z:\...) of an absolute posix path.
