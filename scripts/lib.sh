@@ -34,9 +34,11 @@ qb_ensure_packages() {
     if [ "$try" -lt 3 ]; then sleep 15; fi
   done
   # The suites (dists/SUITE/) of which an index still did not come, kept
-  # for the caller in QB_UNFETCHED_SUITES.
-  suites=$(grep -o 'Failed to fetch [^ ]*/dists/[^/ ]*/' "$log" | sed 's|.*/dists/||; s|/$||' | sort -u | xargs)
+  # for the caller in QB_UNFETCHED_SUITES. (grep finds nothing after a good
+  # update: that must not end a caller that runs with errexit and pipefail.)
+  suites=$({ grep -o 'Failed to fetch [^ ]*/dists/[^/ ]*/' "$log" || true; } | sed 's|.*/dists/||; s|/$||' | sort -u | xargs)
   rm -f "$log"
+  # shellcheck disable=SC2034 # read by the scripts that source this file
   QB_UNFETCHED_SUITES=$suites
   local install=(env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends)
   $sudo "${install[@]}" "${missing[@]}" && return 0
