@@ -33,4 +33,8 @@ namespace qb::platform {
 // Hands the program's arguments to the instance service; main() calls it
 // first. Systems that keep the command line themselves ignore it.
 void SetProgramArguments(int argc, char** argv);
+
+// Readies the heap of a short run that fills large tables (messages,
+// addresses); main() calls it first. Systems with nothing to ready ignore it.
+void PrepareHeap();
 }  // namespace qb::platform

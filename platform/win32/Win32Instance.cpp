@@ -137,6 +137,8 @@ class Win32Instance final : public Instance {
 
 void SetProgramArguments(int, char**) {}
 
+void PrepareHeap() {}
+
 Instance& DefaultInstance() {
     static Win32Instance instance;
     return instance;

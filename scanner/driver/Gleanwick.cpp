@@ -4,6 +4,7 @@
 #include "scanner/driver/Driver.h"
 
 int main(int argc, char** argv) {
+    qb::platform::PrepareHeap();
     qb::platform::SetProgramArguments(argc, argv);
     qb::driver::Main();
     return 0;
