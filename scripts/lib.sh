@@ -4,13 +4,15 @@
 
 qb_root() { cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd; }
 
-# The suites whose package index the last update could not download.
+# The suites whose package index the last update of qb_ensure_packages
+# could not download (empty when it needed no update).
 QB_UNFETCHED_SUITES=""
 
 # qb_ensure_packages PKG...: installs the named packages that are not installed
 # yet. Returns apt's status, so that a caller can go on without them.
 qb_ensure_packages() {
   local missing=() pkg
+  QB_UNFETCHED_SUITES=""
   for pkg in "$@"; do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' ||
       missing+=("$pkg")
@@ -22,59 +24,66 @@ qb_ensure_packages() {
   # A mirror in the middle of a sync fails the update now and then (an
   # index of an unexpected size): try again, and at the last go on with
   # the indexes that came.
-  local try log suites=""
+  local try log rc
   log=$(mktemp)
   for try in 1 2 3; do
-    if $sudo apt-get update -qq 2>"$log"; then
-      cat "$log" >&2
+    rc=0
+    $sudo apt-get update -qq 2>"$log" || rc=$?
+    cat "$log" >&2
+    if [ $rc -eq 0 ]; then
       : >"$log"
       break
     fi
-    cat "$log" >&2
     if [ "$try" -lt 3 ]; then sleep 15; fi
   done
-  # The suites (dists/SUITE/) of which an index still did not come, kept
-  # for the caller in QB_UNFETCHED_SUITES. (grep finds nothing after a good
-  # update: that must not end a caller that runs with errexit and pipefail.)
-  suites=$({ grep -o 'Failed to fetch [^ ]*/dists/[^/ ]*/' "$log" || true; } | sed 's|.*/dists/||; s|/$||' | sort -u | xargs)
+  # The suites (dists/SUITE/) of which an index still did not come. (grep
+  # finds nothing after a good update: that must not end a caller that runs
+  # with errexit and pipefail.)
+  QB_UNFETCHED_SUITES=$({ grep -o 'Failed to fetch [^ ]*/dists/[^/ ]*/' "$log" || true; } |
+    sed 's|.*/dists/||; s|/$||' | sort -u | xargs)
   rm -f "$log"
-  # shellcheck disable=SC2034 # read by the scripts that source this file
-  QB_UNFETCHED_SUITES=$suites
   local install=(env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends)
   $sudo "${install[@]}" "${missing[@]}" && return 0
-  [ -n "$suites" ] || return 1
+  [ -n "$QB_UNFETCHED_SUITES" ] || return 1
   # With one architecture's index of a suite missing, apt knows that suite's
   # newer versions for the other architectures only, and cannot pair a
   # foreign library with its native twin (they must be of one version).
   # Install once more with that suite set aside for this install alone:
   # every package then comes from the suites whose indexes all came. No
   # installed package is removed or downgraded for it.
-  echo "Installing again without the packages of $suites, an index of which did not download"
-  local prefs rc=0
+  echo "Installing again without the packages of $QB_UNFETCHED_SUITES, an index of which did not download"
+  local prefs suite
   prefs=$(mktemp)
   cat /etc/apt/preferences >"$prefs" 2>/dev/null || true
-  for pkg in $suites; do
-    printf '\nPackage: *\nPin: release n=%s\nPin-Priority: -1\n' "$pkg" >>"$prefs"
-    printf '\nPackage: *\nPin: release a=%s\nPin-Priority: -1\n' "$pkg" >>"$prefs"
+  for suite in $QB_UNFETCHED_SUITES; do
+    printf '\nPackage: *\nPin: release n=%s\nPin-Priority: -1\n' "$suite" >>"$prefs"
+    printf '\nPackage: *\nPin: release a=%s\nPin-Priority: -1\n' "$suite" >>"$prefs"
   done
   chmod 644 "$prefs"
+  rc=0
   $sudo "${install[@]}" --no-remove -o Dir::Etc::Preferences="$prefs" "${missing[@]}" || rc=$?
   rm -f "$prefs"
   return $rc
 }
 
-# qb_ensure_listed_packages FILE...: installs the packages the files name, one
-# per line ("#" starts a comment).
-qb_ensure_listed_packages() {
-  local pkgs=() f line
+# qb_listed_packages FILE...: the packages the files name, one per line ("#"
+# starts a comment), printed one per line.
+qb_listed_packages() {
+  local f line
   for f in "$@"; do
     [ -e "$f" ] || continue
     while IFS= read -r line || [ -n "$line" ]; do
       line=${line%%#*}
       line=$(echo "$line" | xargs)
-      [ -n "$line" ] && pkgs+=("$line")
+      if [ -n "$line" ]; then echo "$line"; fi
     done <"$f"
   done
+}
+
+# qb_ensure_listed_packages FILE...: installs the packages the files name.
+qb_ensure_listed_packages() {
+  local pkgs=()
+  mapfile -t pkgs < <(qb_listed_packages "$@")
   qb_ensure_packages "${pkgs[@]}"
 }
 

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/posix/PosixMemory.h"
 #include "platform/replace/FileReplacement.h"
 
 namespace qb::platform {
@@ -25,16 +26,11 @@ void PrepareLargeBuffer(char* data, size_t size) {
     constexpr size_t kLarge = size_t{8} << 20;
     if (size < kLarge)
         return;
-    const uintptr_t page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
-    const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + page - 1) & ~(page - 1);
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + size) & ~(page - 1);
-    if (end <= begin)
-        return;
 #ifdef MADV_HUGEPAGE
-    ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+    AdviseWholePages(data, size, MADV_HUGEPAGE);
 #endif
 #ifdef MADV_POPULATE_WRITE
-    ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+    AdviseWholePages(data, size, MADV_POPULATE_WRITE);
 #endif
 }
 

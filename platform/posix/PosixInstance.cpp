@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <malloc.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -16,6 +15,7 @@
 
 #include "platform/Instance.h"
 #include "platform/Platform.h"
+#include "platform/posix/PosixMemory.h"
 
 namespace qb::platform {
 
@@ -94,9 +94,8 @@ void SetProgramArguments(int argc, char** argv) {
 // touches nothing: only what the run uses becomes memory. Elsewhere, and
 // under a sanitizer (which brings its own allocator), nothing changes.
 void PrepareHeap() {
-#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__)
+#if defined(__GLIBC__) && defined(MADV_HUGEPAGE) && !defined(__SANITIZE_ADDRESS__)
     constexpr size_t kStep = size_t{32} << 20;
-    constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
     ::mallopt(M_MMAP_THRESHOLD, static_cast<int>(kStep));
     ::mallopt(M_TRIM_THRESHOLD, static_cast<int>(2 * kStep));
     ::mallopt(M_TOP_PAD, static_cast<int>(kStep));
@@ -110,10 +109,8 @@ void PrepareHeap() {
     std::free(block);
     // Only when the block lies in the heap's own break area (glibc falls
     // back to mappings where the break cannot move).
-    const uintptr_t first = (from + kHugePage - 1) & ~(kHugePage - 1);
-    const uintptr_t last = to & ~(kHugePage - 1);
-    if (to != static_cast<uintptr_t>(-1) && from < to && first < last)
-        ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+    if (to != static_cast<uintptr_t>(-1) && from < to)
+        AdviseWholePages(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
 #endif
 }
 
